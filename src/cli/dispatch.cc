@@ -1,0 +1,117 @@
+#include "cli/dispatch.h"
+
+#include <cstdio>
+
+#include "common/paths.h"
+#include "models/model_table.h"
+#include "registry/add_device.h"
+#include "registry/device_list.h"
+#include "registry/labels.h"
+#include "registry/logging.h"
+#include "registry/remove.h"
+#include "reports/diagnosis_report.h"
+#include "reports/ping_sweep.h"
+#include "reports/query_report.h"
+
+namespace kxsane {
+
+namespace {
+
+// What one run works with; made by the front end and handed to the handler.
+struct Context {
+  Paths paths;
+  DeviceList devices{paths.device_config};
+  ModelTable models{paths.models_dir, paths.main_model_file};
+  int argc = 0;
+  char** argv = nullptr;
+};
+
+constexpr std::int32_t code_of(const char* option) {
+  const auto c0 = static_cast<unsigned char>(option[0]);
+  const auto c1 = static_cast<unsigned char>(option[1]);
+  std::int32_t code = c0 * 256 + c1;
+  if (option[2] != '\0')
+    code = code * 256 + static_cast<unsigned char>(option[2]);
+  return code;
+}
+
+// The label file path buffer the save and load handlers use.
+constexpr std::size_t kLabelPathSize = 512;
+
+void save_or_load_label(Context& ctx, int direction) {
+  char path[kLabelPathSize];
+  label_path(ctx.paths, ctx.argv[1], path, sizeof path);
+  if (save_or_load(ctx.paths, direction, path) == 0)
+    std::printf("Invalid parameter\n");
+}
+
+struct Command {
+  const char* option;
+  std::int32_t code;
+  void (*handler)(Context&);
+};
+
+constexpr Command kCommands[] = {
+    {"-a", code_of("-a"),
+     [](Context& c) { add_device(c.paths, c.devices, c.models, c.argv, c.argc); }},
+    {"-r", code_of("-r"), [](Context& c) { remove_devices(c.paths, c.argv, c.argc); }},
+    {"-q", code_of("-q"), [](Context& c) { query_report(c.devices, c.models); }},
+    {"-d", code_of("-d"), [](Context& c) { diagnosis_report(c.paths, c.devices, c.models, 0); }},
+    {"-D3", code_of("-D3"), [](Context& c) { diagnosis_report(c.paths, c.devices, c.models, 3); }},
+    {"-p", code_of("-p"), [](Context& c) { ping_sweep(c.devices); }},
+    {"-s:", code_of("-s:"), [](Context& c) { save_or_load_label(c, 0); }},
+    {"-l:", code_of("-l:"), [](Context& c) { save_or_load_label(c, 1); }},
+    {"-LI", code_of("-LI"), [](Context& c) { logging_on(c.paths); }},
+    {"-LO", code_of("-LO"), [](Context& c) { logging_off(c.paths); }},
+    {"-i", code_of("-i"), [](Context&) {}},
+    {"-h", code_of("-h"), [](Context&) { usage(); }},
+    {"-H", code_of("-H"), [](Context&) { usage(); }},
+    {"-?", code_of("-?"), [](Context&) { usage(); }},
+};
+
+constexpr const char* kUsageLines[] = {
+    "   OPTION:",
+    "       -a name=FRIENDLY-NAME model=MODEL-NAME ip=xx.xx.xx.xx    ",
+    "       -a name=FRIENDLY-NAME model=MODEL-NAME nodename=KXN_xxxxx ",
+    "                   : Add network scanner",
+    "       -r FRIENDLY-NAME [FRIENDLY-NAME ...]",
+    "                   : Remove network scanner",
+    "       -q          : Query supported models and available network scanners",
+    "       -d          : Diagnosis",
+    "       -p          : Ping (for network scanners)  ",
+    "       -s:[LABEL]  : Save current configuration",
+    "       -l:[LABEL]  : Load saved configuration",
+};
+
+}  // namespace
+
+std::int32_t option_code(int argc, char** argv) {
+  if (argc < 2)
+    return 0;
+  const char* option = argv[1];
+  if (option[0] == '\0' || option[1] == '\0')
+    return -1;
+  return code_of(option);
+}
+
+void usage() {
+  std::printf("USAGE: kxsaneconfig%s [-OPTION]", "4");
+  for (const char* line : kUsageLines) std::printf("%s\n", line);
+}
+
+int run_command(int argc, char** argv) {
+  const std::int32_t code = option_code(argc, argv);
+  Context ctx;
+  ctx.argc = argc;
+  ctx.argv = argv;
+  void (*handler)(Context&) = [](Context&) { usage(); };
+  for (const Command& command : kCommands) {
+    if (command.code == code)
+      handler = command.handler;
+  }
+  handler(ctx);
+  std::fflush(stdout);
+  return 0;
+}
+
+}  // namespace kxsane

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace kxsane {
+
+// Removes every space, tab, line feed, carriage return and form feed from the
+// NUL-terminated `text` in place, keeping the order of the other characters.
+void strip_whitespace(char* text);
+void strip_whitespace(std::string& text);
+
+// True when `text` is a plain host name or IPv4 address that may be handed to
+// a command: non-empty, only A-Z a-z 0-9 '.' '-' '_', not starting with '-'.
+bool is_plain_host(const std::string& text);
+
+// Copies at most `size` - 1 bytes of `src` into `dst` and terminates it.
+// `size` must be at least 1.
+void copy_truncated(char* dst, std::size_t size, const char* src, std::size_t length);
+
+}  // namespace kxsane

@@ -1,0 +1,3 @@
+#include "models/descramble.h"
+
+namespace kxsane {}  // namespace kxsane

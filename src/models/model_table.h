@@ -1,0 +1,102 @@
+// The model table: the scanner models that the installed model description
+// files support, in load order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+namespace kxsane {
+
+// Value of a numeric field that a model line leaves out, and the initial
+// product ID.
+inline constexpr std::uint32_t DEFAULT_NUMBER = 0xFFFF;
+// The USB vendor ID assumed when a line gives only a product ID.
+extern const std::uint32_t DEFAULT_VENDOR_ID;
+
+inline constexpr std::size_t kModelNameSize = 128;  // 127 characters and NUL
+inline constexpr std::size_t kModelCmSize = 64;     // 63 characters and NUL
+inline constexpr std::size_t kModelIdTextMax = 49;  // characters of the ID text
+
+struct ModelRecord {
+  char name[kModelNameSize] = {};  // with its double quotes, blanks removed
+  std::uint32_t product_id = 0;
+  std::uint32_t vendor_id = 0;
+  std::int32_t type = 0;    // TYPE % 100
+  std::int32_t series = 0;  // TYPE / 100
+  std::int32_t type_param = 0;
+  std::int32_t re = 0;
+  std::int32_t we = 0;
+  char cm[3][kModelCmSize] = {};
+};
+
+// The record the lookups answer with when nothing matches: empty texts, every
+// number -1. Never changed.
+const ModelRecord& default_model_record();
+
+// 0 when `name` may be a model description file (at least 4 characters, not
+// starting with ".", ending with ".ini"), -1 otherwise or for nullptr.
+int is_model_file_name(const char* name);
+
+// Parses one model line (already unscrambled) into `record`, with every
+// default of a missing or empty field. Exposed for tests and fuzzing.
+void parse_model_line(std::string line, ModelRecord& record);
+
+// Owns its records. The sources are every model description file of
+// `models_dir` (in directory listing order) and then `main_file`.
+class ModelTable {
+ public:
+  ModelTable(std::string models_dir, std::string main_file);
+
+  // Loads every source. Returns 0 after loading; -1, doing nothing, when the
+  // table already holds records.
+  int load_model_table();
+  // Frees every record and forgets every cached lookup.
+  void free_model_table();
+  // Reads one model description file and appends its model lines. Returns
+  // the number of model lines met, 0 when the file cannot be opened.
+  int read_model_file(const std::string& path);
+
+  // On the table as it stands (an empty table finds nothing):
+  int model_exists(const char* name) const;
+  int model_ids(const char* name, std::uint32_t* vendor, std::uint32_t* product) const;
+  void print_model_details() const;
+
+  // Lookups that load the table when it is empty. Each caches its last key;
+  // a cache never outlives the records it points at. The returned reference
+  // is valid until the table is freed.
+  const ModelRecord& model_by_product(std::uint32_t product_id);
+  ModelRecord* copy_model_by_product(ModelRecord* dst, std::uint32_t product_id);
+  const ModelRecord& model_by_index(int index);
+
+  // The table flattened into NUL-terminated texts "%d,0x%x,0x%x,%d,%d,%s"
+  // (series, vendor, product, type, type_param, name) lying one after
+  // another in `buf`; copying stops at the first text that does not fit.
+  // Stores the full length (NULs counted) in `total` when asked; returns the
+  // number of records.
+  int model_list_text(char* buf, std::size_t size, std::size_t* total);
+  int model_list_size(std::size_t* total, int* count);
+  int model_list_fill(char* buf, std::size_t size);
+
+  std::size_t size() const { return records_.size(); }
+  const std::deque<ModelRecord>& records() const { return records_; }
+
+ private:
+  struct Cache {
+    bool valid = false;
+    std::int64_t key = 0;
+    const ModelRecord* record = nullptr;
+  };
+
+  void load_if_empty();
+
+  std::string models_dir_;
+  std::string main_file_;
+  std::deque<ModelRecord> records_;
+  Cache by_product_;
+  Cache copy_by_product_;
+  Cache by_index_;
+};
+
+}  // namespace kxsane

@@ -1,0 +1,3 @@
+#include "models/scrambler.h"
+
+namespace kxsane {}  // namespace kxsane

@@ -1,0 +1,32 @@
+// The add command ("-a"): registers one network scanner.
+#pragma once
+
+#include <cstddef>
+
+#include "common/paths.h"
+#include "models/model_table.h"
+#include "registry/device_list.h"
+
+namespace kxsane {
+
+// Handler of "-a". `argv` holds the program name, the option and the
+// key=value arguments. Prints a message for every refusal; prints nothing
+// when the device is registered. Returns 0, or -1 when no temporary file can
+// be made.
+int add_device(const Paths& paths, DeviceList& devices, ModelTable& models, char** argv, int argc);
+
+// Copies the value of the first argument that begins with `key` (up to the
+// first space, tab or end, at most `size` - 1 characters) into `dst`; leaves
+// `dst` as it was when no argument has the key. Does nothing for size 0 or
+// no `dst`.
+void get_key_value(char** argv, int argc, const char* key, char* dst, std::size_t size);
+
+// 1 when `text` is non-empty and only ASCII letters, digits, "-" and "_".
+int is_valid_friendly_name(const char* text);
+
+// 1 when `text` is a dotted quad of four numbers 0..255, at least 7
+// characters, only digits and exactly three "." with no ".." and no "." at
+// either end.
+int is_valid_ipv4(const char* text);
+
+}  // namespace kxsane

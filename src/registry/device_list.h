@@ -1,0 +1,73 @@
+// The device list: the registered network scanners as read from the device
+// configuration file, in file order.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <string>
+
+namespace kxsane {
+
+inline constexpr std::size_t kDeviceFieldSize = 64;  // 63 characters and NUL
+
+// Field indexes used by the accessors.
+enum DeviceField : int {
+  kFriendlyName = 0,
+  kModelName = 1,  // as stored, with its double quotes
+  kIpAddress = 2,
+  kNodeName = 3,
+  kUsbIds = 4,
+};
+inline constexpr int kDeviceFieldCount = 5;
+
+struct DeviceRecord {
+  // Each field is NUL-terminated; longer tokens of a hand-edited file are
+  // truncated to 63 characters.
+  char fields[kDeviceFieldCount][kDeviceFieldSize] = {};
+};
+
+// Reads one line (a piece of at most 276 characters) of the device
+// configuration file. Returns true and fills `record` when the line yields a
+// device record; comments, section headers, empty lines, lines without "="
+// and the logging line yield none. Exposed for tests and fuzzing.
+bool parse_device_line(std::string line, DeviceRecord& record);
+
+// Owns the records; loads itself lazily from `path`. While it is empty every
+// accessor reads the file again; once it holds a record it is never re-read.
+// Commands that change the file do not update it.
+class DeviceList {
+ public:
+  explicit DeviceList(std::string path);
+
+  // Reads the file and appends its records. Returns the number appended, or
+  // -1 when the file cannot be opened. Called only while the list is empty.
+  int load_device_list();
+
+  // Loads the list if it is empty; returns the number of records.
+  int device_count();
+
+  // Copies field `field` of the record at position `index` into `dst`.
+  // When the field is non-empty, copies with strncpy semantics (at most
+  // `size` bytes, NUL padded) and returns `dst`; otherwise sets `dst` to the
+  // empty string and returns nullptr. A negative index never loads the file.
+  // Constant time per call.
+  char* device_field_by_index(int index, int field, char* dst, std::size_t size);
+
+  // The same for the first record whose friendly name equals `name`. When the
+  // list is empty or its first record has an empty friendly name, returns
+  // nullptr at once and leaves `dst` untouched.
+  char* device_field_by_name(const char* name, int field, char* dst, std::size_t size);
+
+  // Frees every record; the list is empty afterwards.
+  void free_device_list();
+
+  const std::string& path() const { return path_; }
+
+ private:
+  void load_if_empty();
+
+  std::string path_;
+  std::deque<DeviceRecord> records_;
+};
+
+}  // namespace kxsane

@@ -1,0 +1,3 @@
+#include "registry/rewrite.h"
+
+namespace kxsane {}  // namespace kxsane

@@ -1,0 +1,235 @@
+#include "e2e/sandbox.h"
+
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+extern char** environ;
+
+namespace kxsane::e2e {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::optional<std::string> read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    return std::nullopt;
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void write_file(const std::string& path, const std::string& content, bool executable = false) {
+  fs::create_directories(fs::path(path).parent_path());
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+  }
+  if (executable)
+    ::chmod(path.c_str(), 0755);
+}
+
+// Runs argv and returns its exit status (-1 when it cannot run or is killed).
+int spawn_and_wait(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+    return -1;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR)
+      return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool under_tmp(const std::string& path) {
+  return path.rfind("/tmp/", 0) == 0;
+}
+
+std::string stub_script(const std::string& name, const std::string& work) {
+  return "#!/bin/sh\n"
+         "{ printf '%s' " +
+         sh_quote(name) +
+         "; for a in \"$@\"; do printf ' [%s]' \"$a\"; done; "
+         "printf '\\n'; } >> " +
+         sh_quote(work + "/stub-calls") +
+         "\n"
+         "printf 'stub " +
+         name + ": %s\\n' \"$*\"\n";
+}
+
+// A directory of links to every program on the test's PATH except `hidden`.
+std::string path_without(const std::string& work, const std::vector<std::string>& hidden) {
+  const std::string dir = work + "/path-without";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::set<std::string> skip(hidden.begin(), hidden.end());
+  std::stringstream path(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
+  std::string entry;
+  while (std::getline(path, entry, ':')) {
+    std::error_code ec;
+    for (const auto& program : fs::directory_iterator(entry, ec)) {
+      const std::string name = program.path().filename();
+      if (skip.count(name) != 0)
+        continue;
+      std::error_code ignored;
+      if (fs::exists(fs::symlink_status(dir + "/" + name, ignored)))
+        continue;
+      fs::create_symlink(program.path(), dir + "/" + name, ignored);
+    }
+  }
+  return dir;
+}
+
+}  // namespace
+
+std::string sh_quote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+Sandbox::Sandbox() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  work_ = std::string(KXSANE_E2E_WORK_ROOT) + "/" + info->test_suite_name() + "." + info->name();
+  fs::remove_all(work_);
+  fs::create_directories(work_ + "/state/kxscan4");
+  ::chmod((work_ + "/state/kxscan4").c_str(), 0755);
+  for (const char* stub : {"ping", "sane-find-scanner", "scanimage"}) {
+    write_file(work_ + "/stubs/" + stub, stub_script(stub, work_), true);
+  }
+}
+
+Sandbox::~Sandbox() {
+  if (!::testing::Test::HasFailure()) {
+    std::error_code ignored;
+    fs::remove_all(work_, ignored);
+  }
+}
+
+const std::string& Sandbox::unavailable_reason() {
+  static const std::string reason = [] {
+    if (::geteuid() != 0)
+      return std::string("not running as root, so no mount namespace");
+    if (under_tmp(KXSANE_BINARY) || under_tmp(KXSANE_E2E_WORK_ROOT)) {
+      return std::string("the build tree is under /tmp, which the namespace hides");
+    }
+    if (!fs::is_directory("/etc/opt"))
+      return std::string("/etc/opt does not exist");
+    const int status = spawn_and_wait(
+        {"unshare", "-m", "--propagation", "private", "/bin/sh", "-c",
+         "mount -t tmpfs kxsane-probe /etc/opt && mount -t tmpfs kxsane-probe /tmp"});
+    if (status != 0) {
+      return std::string("cannot make a private mount namespace with tmpfs mounts (unshare -m)");
+    }
+    return std::string();
+  }();
+  return reason;
+}
+
+void Sandbox::write(const std::string& rel, const std::string& content) {
+  write_file(state_path(rel), content);
+}
+
+std::optional<std::string> Sandbox::read(const std::string& rel) const {
+  return read_file(state_path(rel));
+}
+
+void Sandbox::remove(const std::string& rel) {
+  fs::remove_all(state_path(rel));
+}
+
+std::string Sandbox::state_path(const std::string& rel) const {
+  return rel.empty() ? work_ + "/state/kxscan4" : work_ + "/state/kxscan4/" + rel;
+}
+
+RunResult Sandbox::run(const std::vector<std::string>& args, const RunOptions& options) {
+  std::string script = "\"$KX\"";
+  for (const auto& arg : args) script += " " + sh_quote(arg);
+  return shell(script + "\n", options);
+}
+
+RunResult Sandbox::shell(const std::string& script, const RunOptions& options) {
+  const std::string w = sh_quote(work_);
+  std::string path = "\"$WORK/stubs:$PATH\"";
+  if (!options.hidden_tools.empty()) {
+    path = "\"$WORK/stubs:" + path_without(work_, options.hidden_tools) + "\"";
+  }
+  std::string runner =
+      "set -u\n"
+      "WORK=" +
+      w +
+      "\n"
+      "mount -t tmpfs -o mode=0755 kxsane-etc /etc/opt || exit 90\n"
+      "mount -t tmpfs -o mode=1777 kxsane-tmp /tmp || exit 91\n"
+      "mkdir -p /etc/opt/kestrel/scanner\n"
+      "CFG=" +
+      std::string(kCfgDir) + "\n";
+  if (!options.config_fs_size.empty()) {
+    runner += "mkdir \"$CFG\" && mount -t tmpfs -o size=" + options.config_fs_size +
+              ",mode=0755 kxsane-cfg \"$CFG\" || exit 92\n"
+              "cp -a \"$WORK/state/kxscan4/.\" \"$CFG/\" || exit 93\n";
+  } else {
+    runner += "cp -a \"$WORK/state/kxscan4\" \"$CFG\" || exit 93\n";
+  }
+  if (options.read_only_config) {
+    runner += "mount --bind \"$CFG\" \"$CFG\" && mount -o remount,bind,ro \"$CFG\" || exit 94\n";
+  }
+  runner += "KX=" + sh_quote(KXSANE_BINARY) +
+            "\n"
+            "PATH=" +
+            path +
+            "\n"
+            "export KX CFG WORK PATH\n"
+            "cd /\n"
+            "/bin/sh \"$WORK/script.sh\" > \"$WORK/stdout\" 2> \"$WORK/stderr\"\n"
+            "echo $? > \"$WORK/status\"\n"
+            "rm -rf \"$WORK/state/kxscan4\" && cp -a \"$CFG\" \"$WORK/state/kxscan4\" || exit 95\n"
+            "LC_ALL=C ls -A /tmp > \"$WORK/tmp-entries\"\n";
+  write_file(work_ + "/script.sh", script);
+  write_file(work_ + "/runner.sh", runner);
+  std::remove((work_ + "/status").c_str());
+
+  const int runner_status = spawn_and_wait(
+      {"unshare", "-m", "--propagation", "private", "/bin/sh", work_ + "/runner.sh"});
+  RunResult result;
+  result.out = read_file(work_ + "/stdout").value_or("");
+  result.err = read_file(work_ + "/stderr").value_or("");
+  const auto status = read_file(work_ + "/status");
+  EXPECT_EQ(runner_status, 0) << "the sandbox runner failed; see " << work_ << "/runner.sh";
+  result.status = status ? std::atoi(status->c_str()) : -1;
+  return result;
+}
+
+void Sandbox::add_stub(const std::string& name, const std::string& script) {
+  write_file(work_ + "/stubs/" + name, script, true);
+}
+
+std::string Sandbox::stub_calls() const {
+  return read_file(work_ + "/stub-calls").value_or("");
+}
+
+std::string Sandbox::tmp_entries() const {
+  return read_file(work_ + "/tmp-entries").value_or("");
+}
+
+}  // namespace kxsane::e2e
