@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/paths.h"
 #include "common/status.h"
@@ -74,6 +75,18 @@ Status replace_file(const std::string& path,
 // `temp`, then writes "uniq <temp> > <staging>" over the device configuration
 // file through replace_file.
 Status prepend_to_config(const Paths& paths, TempFile& temp);
+
+// Builds the command text of one filter pass from its input (a temporary
+// file) and its output (the staging file).
+using FilterPass = std::function<std::string(const std::string& input, const std::string& output)>;
+
+// Filter: runs `passes` one after another, each over the output of the one
+// before. A pass copies its input (the device configuration file for the
+// first pass, the previous pass's output after that) into a temporary file,
+// `first` for the first pass and a fresh one for each later pass, and runs
+// its command. The device configuration file is replaced once, by the last
+// pass's output; with no pass it is not touched.
+Status filter_config(const Paths& paths, TempFile& first, const std::vector<FilterPass>& passes);
 
 // Prints the one line that says the device configuration file (or another
 // file the tool changes) was left as it was, and why.
