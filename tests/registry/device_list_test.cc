@@ -1,0 +1,219 @@
+#include "registry/device_list.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "support/test_dir.h"
+
+namespace kxsane {
+namespace {
+
+using kxsane::testing::TestDir;
+
+// Every field of a record, for whole-record comparisons.
+std::string fields_of(const DeviceRecord& record) {
+  std::string out;
+  for (const auto& field : record.fields) out += std::string("[") + field + "]";
+  return out;
+}
+
+std::string parsed(const std::string& line) {
+  DeviceRecord record;
+  if (!parse_device_line(line, record))
+    return "none";
+  return fields_of(record);
+}
+
+TEST(DeviceLineParsing, ReadsBothDeviceForms) {
+  EXPECT_EQ(parsed("DEVICE=office , \"M-1\" , 0x4ab:0x123 , IP-ADDRESS=10.0.0.5 \n"),
+            "[office][\"M-1\"][10.0.0.5][][0x4ab:0x123]");
+  EXPECT_EQ(parsed("DEVICE=lab , \"M-2\" , Unknown , NODENAME=KXN_00012 \n"),
+            "[lab][\"M-2\"][][KXN_00012][Unknown]");
+}
+
+TEST(DeviceLineParsing, CommasWithoutBlanksReadLikeTheSpacedForm) {
+  EXPECT_EQ(parsed("DEVICE=office,\"M-1\",0x4ab:0x123,IP-ADDRESS=10.0.0.5\n"),
+            parsed("DEVICE=office , \"M-1\" , 0x4ab:0x123 , IP-ADDRESS=10.0.0.5 \n"));
+}
+
+TEST(DeviceLineParsing, CarriageReturnNeverReachesAField) {
+  EXPECT_EQ(parsed("DEVICE=a , \"M\" , Unknown , NODENAME=n \r\n"),
+            parsed("DEVICE=a , \"M\" , Unknown , NODENAME=n \n"));
+  EXPECT_EQ(parsed("DEVICE=a , \"M\" , Unknown , NODENAME=n\r\n"), "[a][\"M\"][][n][Unknown]");
+}
+
+TEST(DeviceLineParsing, LinesThatYieldNoRecord) {
+  EXPECT_EQ(parsed("# DEVICE=a , \"M\" , Unknown , NODENAME=n \n"), "none");
+  EXPECT_EQ(parsed("[section]\n"), "none");
+  EXPECT_EQ(parsed("\n"), "none");
+  EXPECT_EQ(parsed("no equals sign here\n"), "none");
+  EXPECT_EQ(parsed("log=/tmp/kx_sane.log , 1 , w\n"), "none");
+  EXPECT_EQ(parsed(""), "none");
+}
+
+TEST(DeviceLineParsing, OtherLinesWithEqualsYieldEmptyRecords) {
+  EXPECT_EQ(parsed("x=y\n"), "[][][][][]");
+  EXPECT_EQ(parsed("DEVICE=a , \"M\" , Unknown\n"), "[][][][][]");
+  // Not "DEVICE=" at the start: the form's first characters mismatch.
+  EXPECT_EQ(parsed("name=a , \"M\" , Unknown , NODENAME=n\n"), "[][][][][]");
+  EXPECT_EQ(parsed("\r\n"), "none");
+}
+
+TEST(DeviceLineParsing, StopsAtTheFirstMismatch) {
+  // The second separator lacks its comma: only the name is read.
+  EXPECT_EQ(parsed("DEVICE=a \"M\" , Unknown , IP-ADDRESS=1.2.3.4\n"), "[a][][][][]");
+  // A name followed by "=" too early: "IP-ADDRESS=" misses.
+  EXPECT_EQ(parsed("DEVICE=a , \"M\" , U , NODENAME=n IP-ADDRESS=1.2.3.4\n"), "[a][\"M\"][][][U]");
+}
+
+TEST(DeviceLineParsing, CommaExpansionStopsAtThreeCommasAndTheOriginalLength) {
+  // A fourth comma stays: it becomes part of the address token.
+  EXPECT_EQ(parsed("DEVICE=a,\"M\",U,IP-ADDRESS=1.2.3.4,x\n"), "[a][\"M\"][1.2.3.4,x][][U]");
+  // With two insertions the scan ends four characters early, so a comma
+  // among the last characters is not expanded: "b,c" stays one token.
+  EXPECT_EQ(parsed("DEVICE=a,\"M\",NODENAME=b,c"), "[a][\"M\"][][][NODENAME=b,c]");
+}
+
+TEST(DeviceLineParsing, LongTokensAreTruncatedTo63Characters) {
+  const std::string name(100, 'n');
+  const std::string node(70, 'k');
+  DeviceRecord record;
+  ASSERT_TRUE(
+      parse_device_line("DEVICE=" + name + " , \"M\" , U , NODENAME=" + node + " \n", record));
+  EXPECT_EQ(std::string(record.fields[kFriendlyName]), name.substr(0, 63));
+  EXPECT_EQ(std::string(record.fields[kNodeName]), node.substr(0, 63));
+  EXPECT_EQ(std::string(record.fields[kModelName]), "\"M\"");
+}
+
+class DeviceListTest : public ::testing::Test {
+ protected:
+  TestDir dir;
+  std::string cfg = "cfg/kxsanenetdevice4.cfg";
+  DeviceList devices{dir.paths().device_config};
+
+  std::string field(int index, int which) {
+    char buffer[kDeviceFieldSize];
+    const char* got = devices.device_field_by_index(index, which, buffer, sizeof buffer);
+    EXPECT_EQ(got == nullptr, buffer[0] == '\0');
+    return buffer;
+  }
+};
+
+TEST_F(DeviceListTest, ReadsRecordsInFileOrder) {
+  dir.write(cfg,
+            "log=/tmp/kx_sane.log , 1 , w\n"
+            "DEVICE=second , \"M-2\" , Unknown , NODENAME=KXN_1 \n"
+            "# comment\n"
+            "\n"
+            "[section]\n"
+            "DEVICE=first , \"M-1\" , 0x0:0x123 , IP-ADDRESS=10.0.0.5 \n"
+            "x=y\n");
+  EXPECT_EQ(devices.device_count(), 3);
+  EXPECT_EQ(field(0, kFriendlyName), "second");
+  EXPECT_EQ(field(0, kNodeName), "KXN_1");
+  EXPECT_EQ(field(1, kIpAddress), "10.0.0.5");
+  EXPECT_EQ(field(1, kUsbIds), "0x0:0x123");
+  EXPECT_EQ(field(2, kFriendlyName), "");
+}
+
+TEST_F(DeviceListTest, MissingFileCountsZeroAndIsReadAgainWhileEmpty) {
+  EXPECT_EQ(devices.load_device_list(), -1);
+  EXPECT_EQ(devices.device_count(), 0);
+  EXPECT_EQ(field(0, kFriendlyName), "");
+  dir.write(cfg, "DEVICE=a , \"M\" , U , NODENAME=n \n");
+  EXPECT_EQ(devices.device_count(), 1);
+}
+
+TEST_F(DeviceListTest, NeverReadAgainOnceItHoldsARecord) {
+  dir.write(cfg, "DEVICE=a , \"M\" , U , NODENAME=n \n");
+  EXPECT_EQ(devices.device_count(), 1);
+  dir.write(cfg, "DEVICE=a , \"M\" , U , NODENAME=n \nDEVICE=b , \"M\" , U , NODENAME=n \n");
+  EXPECT_EQ(devices.device_count(), 1);
+  devices.free_device_list();
+  EXPECT_EQ(devices.device_count(), 2);
+}
+
+TEST_F(DeviceListTest, IndexOutOfRangeGivesNoneAndEmptyDestination) {
+  dir.write(cfg, "DEVICE=a , \"M\" , U , NODENAME=n \n");
+  char buffer[kDeviceFieldSize] = "garbage";
+  EXPECT_EQ(devices.device_field_by_index(1, kFriendlyName, buffer, sizeof buffer), nullptr);
+  EXPECT_STREQ(buffer, "");
+  std::strcpy(buffer, "garbage");
+  EXPECT_EQ(devices.device_field_by_index(0, 5, buffer, sizeof buffer), nullptr);
+  EXPECT_STREQ(buffer, "");
+  std::strcpy(buffer, "garbage");
+  EXPECT_EQ(devices.device_field_by_index(0, -1, buffer, sizeof buffer), nullptr);
+  EXPECT_STREQ(buffer, "");
+}
+
+TEST_F(DeviceListTest, NegativeIndexDoesNotLoadTheFile) {
+  dir.write(cfg, "DEVICE=a , \"M\" , U , NODENAME=n \n");
+  char buffer[kDeviceFieldSize] = "garbage";
+  EXPECT_EQ(devices.device_field_by_index(-1, kFriendlyName, buffer, sizeof buffer), nullptr);
+  EXPECT_STREQ(buffer, "");
+  // Still empty: a later load finds the file as it is now.
+  dir.write(cfg, "DEVICE=b , \"M\" , U , NODENAME=n \n");
+  EXPECT_EQ(field(0, kFriendlyName), "b");
+}
+
+TEST_F(DeviceListTest, CopyRuleFillsTheRestWithNul) {
+  dir.write(cfg, "DEVICE=ab , \"M\" , U , NODENAME=n \n");
+  char buffer[kDeviceFieldSize];
+  std::memset(buffer, 'x', sizeof buffer);
+  ASSERT_EQ(devices.device_field_by_index(0, kFriendlyName, buffer, sizeof buffer), buffer);
+  EXPECT_STREQ(buffer, "ab");
+  for (std::size_t i = 2; i < sizeof buffer; ++i) ASSERT_EQ(buffer[i], '\0') << i;
+}
+
+TEST_F(DeviceListTest, LookupByName) {
+  dir.write(cfg,
+            "DEVICE=a , \"M-1\" , U , NODENAME=n1 \n"
+            "DEVICE=b , \"M-2\" , U , IP-ADDRESS=1.2.3.4 \n"
+            "DEVICE=b , \"M-3\" , U , IP-ADDRESS=1.2.3.5 \n");
+  char buffer[200];
+  EXPECT_EQ(devices.device_field_by_name("b", kModelName, buffer, sizeof buffer), buffer);
+  EXPECT_STREQ(buffer, "\"M-2\"");
+  std::strcpy(buffer, "garbage");
+  EXPECT_EQ(devices.device_field_by_name("B", kModelName, buffer, sizeof buffer), nullptr);
+  EXPECT_STREQ(buffer, "");
+}
+
+TEST_F(DeviceListTest, LookupByNameFailsWhenTheFirstRecordHasNoName) {
+  dir.write(cfg, "x=y\nDEVICE=b , \"M-2\" , U , IP-ADDRESS=1.2.3.4 \n");
+  char buffer[200] = "untouched";
+  EXPECT_EQ(devices.device_field_by_name("b", kModelName, buffer, sizeof buffer), nullptr);
+  EXPECT_STREQ(buffer, "untouched");
+}
+
+TEST_F(DeviceListTest, LongLinesArriveInPiecesWithoutOverflow) {
+  // A 200-character name still fits in the first 276-character piece with
+  // its address: it is read, truncated to 63 characters.
+  const std::string fits =
+      "DEVICE=" + std::string(200, 'n') + " , \"M\" , U , IP-ADDRESS=1.2.3.4 \n";
+  // With 293 characters the address falls into the second piece: the first
+  // piece yields a record with empty fields, the second ("nnn… ,
+  // IP-ADDRESS=…") does not begin with "DEVICE=" and yields another.
+  const std::string split =
+      "DEVICE=" + std::string(293, 'n') + " , \"M\" , U , IP-ADDRESS=1.2.3.4 \n";
+  // 5000 commas: only the last piece holds an "=".
+  dir.write(cfg, fits + split + std::string(5000, ',') + "=\n");
+  EXPECT_EQ(devices.device_count(), 4);
+  EXPECT_EQ(field(0, kFriendlyName), std::string(63, 'n'));
+  EXPECT_EQ(field(0, kIpAddress), "1.2.3.4");
+  for (int i = 1; i < 4; ++i) {
+    for (int f = 0; f < kDeviceFieldCount; ++f) EXPECT_EQ(field(i, f), "") << i << "," << f;
+  }
+}
+
+TEST_F(DeviceListTest, NulByteEndsWhatTheParserSeesOfAPiece) {
+  const std::string first("DEVICE=a , \"M\" , U , NODE\0NAME=n \n", 34);
+  dir.write(cfg, first + "DEVICE=b , \"M\" , U , NODENAME=n \n");
+  EXPECT_EQ(devices.device_count(), 2);
+  EXPECT_EQ(field(0, kFriendlyName), "");
+  EXPECT_EQ(field(1, kFriendlyName), "b");
+}
+
+}  // namespace
+}  // namespace kxsane
