@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 extern char** environ;
 
@@ -17,6 +18,22 @@ namespace {
 // The shell used for pipelines: bash is essential on the systems the tool is
 // made for, and unlike dash it can report a failed stage inside a pipeline.
 constexpr char kPipelineShell[] = "/bin/bash";
+
+// The environment of a pipeline: the tool's own, with the C locale for every
+// category. The registry is bytes: in a UTF-8 locale sed's "." does not match a
+// byte outside the character set (a hand-written Latin-1 model text would keep
+// its device line), and uniq compares lines by collation, not byte for byte.
+std::vector<char*> pipeline_environment() {
+  static char c_locale[] = "LC_ALL=C";
+  std::vector<char*> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::strncmp(*entry, "LC_ALL=", 7) != 0)
+      env.push_back(*entry);
+  }
+  env.push_back(c_locale);
+  env.push_back(nullptr);
+  return env;
+}
 
 }  // namespace
 
@@ -34,9 +51,10 @@ int run_shell(const std::string& command) {
 Status run_pipeline(const std::string& command) {
   std::fflush(stdout);
   const char* argv[] = {"bash", "-o", "pipefail", "-c", command.c_str(), nullptr};
+  std::vector<char*> env = pipeline_environment();
   pid_t pid = 0;
-  const int spawn_error =
-      posix_spawn(&pid, kPipelineShell, nullptr, nullptr, const_cast<char* const*>(argv), environ);
+  const int spawn_error = posix_spawn(&pid, kPipelineShell, nullptr, nullptr,
+                                      const_cast<char* const*>(argv), env.data());
   if (spawn_error != 0) {
     return Status::Error(std::string("cannot run ") + kPipelineShell + ": " +
                          std::strerror(spawn_error));

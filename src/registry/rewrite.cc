@@ -168,7 +168,13 @@ Status replace_file(const std::string& path,
   if (!status.ok())
     return status;
   const std::string dir = directory_of(target);
-  std::string staging = dir + "/." + base_name_of(target) + ".XXXXXX";
+  // The staging name adds eight characters; a target name near the longest
+  // a directory entry may have is shortened in it, not refused.
+  std::string base = base_name_of(target);
+  constexpr std::size_t kStagingExtra = 8;  // "." before, ".XXXXXX" after
+  if (base.size() > NAME_MAX - kStagingExtra)
+    base.resize(NAME_MAX - kStagingExtra);
+  std::string staging = dir + "/." + base + ".XXXXXX";
   const int fd = ::mkostemp(staging.data(), O_CLOEXEC);
   if (fd < 0)
     return errno_error("cannot create a new file in " + dir);
