@@ -126,6 +126,10 @@ int DeviceList::load_device_list() {
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path_.c_str(), "r"));
   if (!file)
     return -1;
+  return read_device_stream(file.get());
+}
+
+int DeviceList::read_device_stream(std::FILE* file) {
   int appended = 0;
   char line[kLineCapacity];
   std::size_t length = 0;
@@ -142,7 +146,7 @@ int DeviceList::load_device_list() {
   };
   char chunk[1 << 16];
   std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
     for (std::size_t i = 0; i < got; ++i) {
       line[length++] = chunk[i];
       if (chunk[i] == '\n' || length == kPieceMax)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <deque>
 #include <string>
 
@@ -42,6 +43,11 @@ class DeviceList {
   // Reads the file and appends its records. Returns the number appended, or
   // -1 when the file cannot be opened. Called only while the list is empty.
   int load_device_list();
+
+  // Reads device configuration text from `file` and appends its records, as
+  // load_device_list does for the file at the list's path. Returns the
+  // number appended.
+  int read_device_stream(std::FILE* file);
 
   // Loads the list if it is empty; returns the number of records.
   int device_count();
