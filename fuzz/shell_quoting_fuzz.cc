@@ -1,0 +1,55 @@
+// Property: every value that reaches a command text reaches the shell as
+// exactly one literal word (and a -r name as exactly a literal sed pattern).
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "common/shell_command.h"
+#include "common/text.h"
+#include "shell_words.h"
+
+using kxsane::fuzz::bre_literal;
+using kxsane::fuzz::shell_words;
+
+namespace {
+
+void check(bool condition) {
+  if (!condition)
+    std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string value(reinterpret_cast<const char*>(data), size);
+
+  const auto word = shell_words(kxsane::shell_word(value));
+  check(word && word->size() == 1 && (*word)[0] == value);
+
+  const auto cat = shell_words(kxsane::cat_entry_command("/etc/m//models4", value));
+  check(cat && cat->size() == 2 && (*cat)[0] == "cat" && (*cat)[1] == "/etc/m//models4/" + value);
+
+  if (const auto ping = kxsane::ping_command(value)) {
+    check(kxsane::is_plain_host(value));
+    // The text ends with the line break that ends the command.
+    check(ping->back() == '\n');
+    const auto words = shell_words(ping->substr(0, ping->size() - 1));
+    check(words && words->size() == 4 && (*words)[1] == value && (*words)[1][0] != '-');
+  }
+
+  const auto remove = kxsane::remove_device_command("/tmp/t", value, "/etc/c.cfg");
+  check(remove.has_value() == (value.find('\n') == std::string::npos));
+  if (remove && value.find('\0') == std::string::npos) {
+    const auto words = shell_words(*remove);
+    check(words && words->size() == 9);
+    const std::string& script = (*words)[4];
+    const std::string head = "s/DEVICE=", tail = " .*$//";
+    check(script.rfind(head, 0) == 0 && script.size() >= head.size() + tail.size());
+    check(script.compare(script.size() - tail.size(), tail.size(), tail) == 0);
+    const auto literal =
+        bre_literal(script.substr(head.size(), script.size() - head.size() - tail.size()));
+    check(literal && *literal == value);
+  }
+  return 0;
+}
