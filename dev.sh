@@ -3,6 +3,7 @@
 #   ./dev.sh run [OPTION...]   install what is missing, build, run kxsaneconfig4 with the options
 #   ./dev.sh test              install what is missing, build the default and the sanitizer
 #                              presets with warnings as errors, run every test in both
+#   ./dev.sh fuzz [SECONDS]    install clang if missing, run every fuzz target for SECONDS each
 #   ./dev.sh deps              only install what is missing
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -11,7 +12,7 @@ packages=(g++ cmake make libgtest-dev util-linux mount bash sed coreutils)
 
 install_missing() {
   local missing=()
-  for p in "${packages[@]}"; do
+  for p in "${packages[@]}" "$@"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -40,11 +41,15 @@ case "${1:-}" in
       ctest --preset "$preset"
     done
     ;;
+  fuzz)
+    install_missing clang libclang-rt-14-dev
+    exec fuzz/run.sh "${2:-60}"
+    ;;
   deps)
     install_missing
     ;;
   *)
-    sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac
