@@ -18,6 +18,8 @@ unsigned char descramble_byte(unsigned char b);
 // Unscrambles a line that begins with "@" in place: every following byte is
 // mapped and moved one place left; a byte that maps to NUL ends the line.
 void unscramble_line(std::string& line);
+// The same for a NUL-terminated line; the reader's hot path, no allocation.
+void unscramble_line(char* line);
 
 // The scrambled form "@" + encoded bytes of `plain`, or none when `plain`
 // holds a byte of 0x80 or above (or a NUL), which cannot be encoded.
