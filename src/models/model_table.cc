@@ -1,7 +1,449 @@
 #include "models/model_table.h"
 
+#include <dirent.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+
+#include "common/text.h"
+#include "models/descramble.h"
+
 namespace kxsane {
+
 const std::uint32_t DEFAULT_VENDOR_ID = KXSANE_DEFAULT_VENDOR_ID;
+
+namespace {
+
+// Files are read in chunks of this size and cut into pieces in memory.
+constexpr std::size_t kChunkSize = 1 << 16;
+
+// Cache key of a lookup that found nothing. No product ID (kept unsigned in
+// the 64-bit key) and no index (every index of 0 or less is keyed 0) equals
+// it, so a miss is always looked up again: the table may have grown since.
+constexpr std::int64_t kMissKey = -1;
+
+// White space as a formatted scan sees it. Line parsing has already removed
+// all of it except the vertical tab.
+bool is_scan_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+const char* skip_scan_blanks(const char* p) {
+  while (is_scan_blank(*p)) ++p;
+  return p;
+}
+
+int digit_value(char c, unsigned base) {
+  int value = 99;
+  if (c >= '0' && c <= '9') {
+    value = c - '0';
+  } else if (c >= 'a' && c <= 'f') {
+    value = c - 'a' + 10;
+  } else if (c >= 'A' && c <= 'F') {
+    value = c - 'A' + 10;
+  }
+  return value < static_cast<int>(base) ? value : -1;
+}
+
+// The number part of an integer conversion: blanks, an optional sign, and
+// the longest run of digits in `base`. Magnitudes beyond 64 bits set
+// `overflow` instead of wrapping.
+struct ScannedNumber {
+  bool found = false;
+  bool negative = false;
+  bool overflow = false;
+  std::uint64_t magnitude = 0;
+  const char* end = nullptr;
+};
+
+ScannedNumber scan_number(const char* p, unsigned base) {
+  ScannedNumber number;
+  p = skip_scan_blanks(p);
+  if (*p == '+' || *p == '-') {
+    number.negative = *p == '-';
+    ++p;
+  }
+  // A hexadecimal conversion takes a "0x" prefix; the 0 alone is a number
+  // even when no digit follows the x.
+  if (base == 16 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+    number.found = true;
+    p += 2;
+  }
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  for (int digit = digit_value(*p, base); digit >= 0; digit = digit_value(*++p, base)) {
+    number.found = true;
+    const auto d = static_cast<std::uint64_t>(digit);
+    if (number.magnitude > (kMax - d) / base) {
+      number.overflow = true;
+    } else {
+      number.magnitude = number.magnitude * base + d;
+    }
+  }
+  number.end = p;
+  return number;
+}
+
+// "%d": the value a C library's strtol gives (clamped to the 64-bit range),
+// reduced to its low 32 bits, the way a formatted scan stores it into an
+// int. False, leaving `out` alone, when there is no number.
+bool scan_decimal(const char* p, std::int32_t* out) {
+  const ScannedNumber n = scan_number(p, 10);
+  if (!n.found)
+    return false;
+  constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
+  std::uint64_t bits = 0;
+  if (!n.negative) {
+    bits = n.overflow || n.magnitude >= kSignBit ? kSignBit - 1 : n.magnitude;
+  } else {
+    bits = n.overflow || n.magnitude > kSignBit ? kSignBit : 0 - n.magnitude;
+  }
+  *out = static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
+  return true;
+}
+
+// "%x": the value strtoul gives (all ones beyond 64 bits, a minus sign
+// negates), reduced to its low 32 bits. Stores where the number ended.
+bool scan_hex(const char* p, std::uint32_t* out, const char** end) {
+  const ScannedNumber n = scan_number(p, 16);
+  if (!n.found)
+    return false;
+  const std::uint64_t bits = n.overflow ? std::numeric_limits<std::uint64_t>::max()
+                                        : (n.negative ? 0 - n.magnitude : n.magnitude);
+  *out = static_cast<std::uint32_t>(bits);
+  *end = n.end;
+  return true;
+}
+
+// "%s" into a text field of `size` bytes: the first run of non-blanks,
+// truncated to the field. Leaves `dst` alone when there is none.
+void scan_text(const char* p, char* dst, std::size_t size) {
+  p = skip_scan_blanks(p);
+  const char* end = p;
+  while (*end != '\0' && !is_scan_blank(*end)) ++end;
+  if (end != p)
+    copy_truncated(dst, size, p, static_cast<std::size_t>(end - p));
+}
+
+bool starts_with_0x(const char* p) {
+  return p[0] == '0' && p[1] == 'x';
+}
+
+// The ID text: "0x%x:0x%x" (vendor, product) when it holds ":0x", else
+// "0x%x" (product). Only its first kModelIdTextMax characters count.
+void scan_id_text(const char* field, ModelRecord& record) {
+  char id[kModelIdTextMax + 1];
+  copy_truncated(id, sizeof id, field, strnlen(field, kModelIdTextMax));
+  const char* p = id;
+  if (!starts_with_0x(p))
+    return;
+  if (std::strstr(id, ":0x") == nullptr) {
+    scan_hex(p + 2, &record.product_id, &p);
+    return;
+  }
+  if (!scan_hex(p + 2, &record.vendor_id, &p))
+    return;
+  if (p[0] == ':' && starts_with_0x(p + 1))
+    scan_hex(p + 3, &record.product_id, &p);
+}
+
+// Cuts the fields of a model line one after another. A field ends at the
+// next comma; the field that no comma follows is the last present one.
+class FieldCutter {
+ public:
+  explicit FieldCutter(char* line) : cursor_(line) {}
+
+  // The next field, or nullptr once the last present field was taken.
+  const char* next() {
+    if (cursor_ == nullptr)
+      return nullptr;
+    char* field = cursor_;
+    char* comma = std::strchr(cursor_, ',');
+    if (comma != nullptr) {
+      *comma = '\0';
+      cursor_ = comma + 1;
+    } else {
+      cursor_ = nullptr;
+    }
+    return field;
+  }
+
+ private:
+  char* cursor_;
+};
+
+void scan_number_field(FieldCutter& fields, std::int32_t* value) {
+  const char* field = fields.next();
+  if (field == nullptr) {
+    *value = static_cast<std::int32_t>(DEFAULT_NUMBER);
+  } else {
+    scan_decimal(field, value);
+  }
+}
+
+void scan_text_field(FieldCutter& fields, char* dst, std::size_t size) {
+  if (const char* field = fields.next())
+    scan_text(field, dst, size);
+}
+
+// Parses the NUL-terminated `line` in place into `record`.
+void parse_model_text(char* line, ModelRecord& record) {
+  strip_whitespace(line);
+  record = ModelRecord{};
+  record.re = -1;
+  record.we = -1;
+  record.product_id = DEFAULT_NUMBER;
+  record.vendor_id = DEFAULT_VENDOR_ID;
+  FieldCutter fields(line);
+  scan_id_text(fields.next(), record);
+  scan_number_field(fields, &record.type);
+  scan_number_field(fields, &record.type_param);
+  scan_text_field(fields, record.name, sizeof record.name);
+  scan_number_field(fields, &record.re);
+  scan_number_field(fields, &record.we);
+  for (char* cm : record.cm) scan_text_field(fields, cm, kModelCmSize);
+  record.series = record.type / 100;
+  record.type = record.type % 100;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+ModelRecord make_default_record() {
+  ModelRecord record;
+  record.product_id = 0xFFFFFFFF;
+  record.vendor_id = 0xFFFFFFFF;
+  record.type = record.series = record.type_param = record.re = record.we = -1;
+  return record;
+}
+
+}  // namespace
+
+const ModelRecord& default_model_record() {
+  static const ModelRecord record = make_default_record();
+  return record;
+}
+
+int is_model_file_name(const char* name) {
+  if (name == nullptr)
+    return -1;
+  const std::size_t length = std::strlen(name);
+  if (length < 4 || name[0] == '.' || std::strcmp(name + length - 4, ".ini") != 0)
+    return -1;
+  return 0;
+}
+
+bool is_section_header(const char* line) {
+  return std::strncmp(line, kModelSectionHeader, sizeof kModelSectionHeader - 1) == 0;
+}
+
+SectionLine classify_section_line(const char* line) {
+  while (*line == ' ' || *line == '\t') ++line;
+  if (*line == '\n' || *line == '#')
+    return SectionLine::kSkipped;
+  if (*line == '[')
+    return SectionLine::kSectionEnd;
+  return SectionLine::kModelLine;
+}
+
+void parse_model_line(std::string line, ModelRecord& record) {
+  parse_model_text(line.data(), record);
+}
+
 ModelTable::ModelTable(std::string models_dir, std::string main_file)
     : models_dir_(std::move(models_dir)), main_file_(std::move(main_file)) {}
+
+int ModelTable::load_model_table() {
+  if (!records_.empty())
+    return -1;
+  if (std::unique_ptr<DIR, DirCloser> dir{opendir(models_dir_.c_str())}) {
+    while (const dirent* entry = readdir(dir.get())) {
+      if (is_model_file_name(entry->d_name) == 0)
+        read_model_file(models_dir_ + "/" + entry->d_name);
+    }
+  }
+  read_model_file(main_file_);
+  return 0;
+}
+
+void ModelTable::free_model_table() {
+  records_.clear();
+  records_.shrink_to_fit();
+  by_product_ = Cache{};
+  copy_by_product_ = Cache{};
+  by_index_ = Cache{};
+}
+
+int ModelTable::read_model_file(const std::string& path) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "r"));
+  if (!file)
+    return 0;
+  int count = 0;
+  bool in_section = false;
+  // One piece: handles it and says whether reading goes on.
+  auto handle_piece = [&](char* line) {
+    if (!in_section) {
+      in_section = is_section_header(line);
+      return true;
+    }
+    if (line[0] == '@')
+      unscramble_line(line);
+    const SectionLine kind = classify_section_line(line);
+    if (kind != SectionLine::kModelLine)
+      return kind == SectionLine::kSkipped;
+    ++count;
+    try {
+      parse_model_text(line, records_.emplace_back());
+    } catch (const std::bad_alloc&) {
+      // The line is dropped; reading goes on.
+    }
+    return true;
+  };
+
+  auto chunk = std::make_unique_for_overwrite<char[]>(kChunkSize);
+  char line[kModelPieceMax + 1];
+  std::size_t length = 0;
+  bool reading = true;
+  std::size_t got = 0;
+  while (reading && (got = std::fread(chunk.get(), 1, kChunkSize, file.get())) > 0) {
+    for (std::size_t i = 0; reading && i < got;) {
+      const std::size_t room = std::min(kModelPieceMax - length, got - i);
+      const auto* line_break = static_cast<const char*>(std::memchr(chunk.get() + i, '\n', room));
+      const std::size_t take = line_break != nullptr
+                                   ? static_cast<std::size_t>(line_break - (chunk.get() + i)) + 1
+                                   : room;
+      std::memcpy(line + length, chunk.get() + i, take);
+      length += take;
+      i += take;
+      if (line_break != nullptr || length == kModelPieceMax) {
+        line[length] = '\0';
+        length = 0;
+        reading = handle_piece(line);
+      }
+    }
+  }
+  if (reading && length > 0) {
+    line[length] = '\0';
+    handle_piece(line);
+  }
+  return count;
+}
+
+int ModelTable::model_exists(const char* name) const {
+  if (name == nullptr)
+    return 0;
+  for (const ModelRecord& record : records_) {
+    if (std::strcmp(record.name, name) == 0)
+      return 1;
+  }
+  return 0;
+}
+
+int ModelTable::model_ids(const char* name, std::uint32_t* vendor, std::uint32_t* product) const {
+  if (name == nullptr)
+    return 0;
+  for (const ModelRecord& record : records_) {
+    if (std::strcmp(record.name, name) != 0)
+      continue;
+    if (vendor != nullptr)
+      *vendor = record.vendor_id;
+    if (product != nullptr)
+      *product = record.product_id;
+    return 1;
+  }
+  return 0;
+}
+
+void ModelTable::print_model_details() const {
+  for (const ModelRecord& r : records_) {
+    std::printf("MODEL:%s,ID:0x%x:0x%x,TYPE:%d,%d,RE:0x%x,WE:0x%x CM:%s,%s,%s\n", r.name,
+                static_cast<unsigned>(r.vendor_id), static_cast<unsigned>(r.product_id), r.type,
+                r.type_param, static_cast<unsigned>(r.re), static_cast<unsigned>(r.we), r.cm[0],
+                r.cm[1], r.cm[2]);
+  }
+}
+
+void ModelTable::load_if_empty() {
+  if (records_.empty())
+    load_model_table();
+}
+
+const ModelRecord& ModelTable::remember(Cache& cache, std::int64_t key, const ModelRecord* found) {
+  cache.valid = true;
+  cache.key = found != nullptr ? key : kMissKey;
+  cache.record = found != nullptr ? found : &default_model_record();
+  return *cache.record;
+}
+
+const ModelRecord& ModelTable::lookup_by_product(Cache& cache, std::uint32_t product_id) {
+  const std::int64_t key = product_id;
+  if (cache.valid && cache.key == key)
+    return *cache.record;
+  load_if_empty();
+  for (const ModelRecord& record : records_) {
+    if (record.product_id == product_id)
+      return remember(cache, key, &record);
+  }
+  return remember(cache, key, nullptr);
+}
+
+const ModelRecord& ModelTable::model_by_product(std::uint32_t product_id) {
+  return lookup_by_product(by_product_, product_id);
+}
+
+ModelRecord* ModelTable::copy_model_by_product(ModelRecord* dst, std::uint32_t product_id) {
+  const ModelRecord& found = lookup_by_product(copy_by_product_, product_id);
+  if (dst != nullptr)
+    *dst = found;
+  return dst;
+}
+
+const ModelRecord& ModelTable::model_by_index(int index) {
+  const std::int64_t key = index > 0 ? index : 0;
+  if (by_index_.valid && by_index_.key == key)
+    return *by_index_.record;
+  load_if_empty();
+  const auto position = static_cast<std::size_t>(key);
+  return remember(by_index_, key, position < records_.size() ? &records_[position] : nullptr);
+}
+
+int ModelTable::model_list_text(char* buf, std::size_t size, std::size_t* total) {
+  load_if_empty();
+  std::size_t used = 0;
+  // Room for the widest text: five numbers, five commas, a full name, NUL.
+  char text[kModelNameSize + 5 * 12 + 8];
+  for (const ModelRecord& r : records_) {
+    const int printed = std::snprintf(
+        text, sizeof text, "%d,0x%x,0x%x,%d,%d,%s", r.series, static_cast<unsigned>(r.vendor_id),
+        static_cast<unsigned>(r.product_id), r.type, r.type_param, r.name);
+    const std::size_t length = static_cast<std::size_t>(printed) + 1;
+    if (buf != nullptr && used + length <= size)
+      std::memcpy(buf + used, text, length);
+    used += length;
+  }
+  if (total != nullptr)
+    *total = used;
+  return static_cast<int>(records_.size());
+}
+
+int ModelTable::model_list_size(std::size_t* total, int* count) {
+  const int records = model_list_text(nullptr, 0, total);
+  if (count != nullptr)
+    *count = records;
+  return 1;
+}
+
+int ModelTable::model_list_fill(char* buf, std::size_t size) {
+  model_list_text(buf, size, nullptr);
+  return 1;
+}
+
 }  // namespace kxsane

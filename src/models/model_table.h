@@ -18,6 +18,20 @@ extern const std::uint32_t DEFAULT_VENDOR_ID;
 inline constexpr std::size_t kModelNameSize = 128;  // 127 characters and NUL
 inline constexpr std::size_t kModelCmSize = 64;     // 63 characters and NUL
 inline constexpr std::size_t kModelIdTextMax = 49;  // characters of the ID text
+// Model description files are read in pieces of at most this many characters
+// (line break included); each piece of a longer line is a line of its own.
+inline constexpr std::size_t kModelPieceMax = 1023;
+// A piece whose first 15 bytes, as stored, are this text opens the model
+// section of a file.
+inline constexpr char kModelSectionHeader[] = "[Support Model]";
+
+// What a (plain or unscrambled) line of the model section is: after leading
+// spaces and tabs, a line break or "#" is skipped, "[" ends the section, and
+// anything else (even nothing at all) is a model line.
+enum class SectionLine { kSkipped, kSectionEnd, kModelLine };
+SectionLine classify_section_line(const char* line);
+// Whether the NUL-terminated `line` opens the model section.
+bool is_section_header(const char* line);
 
 struct ModelRecord {
   char name[kModelNameSize] = {};  // with its double quotes, blanks removed
@@ -40,7 +54,11 @@ const ModelRecord& default_model_record();
 int is_model_file_name(const char* name);
 
 // Parses one model line (already unscrambled) into `record`, with every
-// default of a missing or empty field. Exposed for tests and fuzzing.
+// default of a missing or empty field. Numbers out of the 32-bit range become
+// what a C library's formatted scan stores: the value strtol (strtoul for
+// hexadecimal) gives, clamped to 64 bits, reduced to its low 32 bits. Texts
+// longer than their field are truncated; only the first 49 characters of the
+// ID text count. Lines of any length are safe. Exposed for tests and fuzzing.
 void parse_model_line(std::string line, ModelRecord& record);
 
 // Owns its records. The sources are every model description file of
@@ -48,6 +66,9 @@ void parse_model_line(std::string line, ModelRecord& record);
 class ModelTable {
  public:
   ModelTable(std::string models_dir, std::string main_file);
+  // The caches point into the records: a copy would point into another table.
+  ModelTable(const ModelTable&) = delete;
+  ModelTable& operator=(const ModelTable&) = delete;
 
   // Loads every source. Returns 0 after loading; -1, doing nothing, when the
   // table already holds records.
@@ -65,7 +86,11 @@ class ModelTable {
 
   // Lookups that load the table when it is empty. Each caches its last key;
   // a cache never outlives the records it points at. The returned reference
-  // is valid until the table is freed.
+  // is valid until the table is freed. Nothing found gives the default
+  // record; a miss is never answered from a cache, so a cached answer is
+  // always the one a fresh search would give. `model_by_product` finds the
+  // first record with that product ID; `model_by_index` is constant time,
+  // and every index of 0 or less gives the first record.
   const ModelRecord& model_by_product(std::uint32_t product_id);
   ModelRecord* copy_model_by_product(ModelRecord* dst, std::uint32_t product_id);
   const ModelRecord& model_by_index(int index);
@@ -90,6 +115,9 @@ class ModelTable {
   };
 
   void load_if_empty();
+  const ModelRecord& lookup_by_product(Cache& cache, std::uint32_t product_id);
+  // Caches `key` with `found`, or the miss with the default record.
+  static const ModelRecord& remember(Cache& cache, std::int64_t key, const ModelRecord* found);
 
   std::string models_dir_;
   std::string main_file_;
