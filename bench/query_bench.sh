@@ -1,0 +1,108 @@
+#!/bin/sh
+# Benchmark of "kxsaneconfig4 -q": a model file of 10,000 model lines and a
+# device configuration file of 100,000 devices (half by IP address, half by
+# node name), against a plain awk script producing the same report.
+#
+# Usage: bench/query_bench.sh [-b BINARY] [-r RUNS] [WORK_DIR]
+#   BINARY    the kxsaneconfig4 to measure (default: build/models, then
+#             build/default of this repository)
+#   RUNS      timed runs of each, the best one counts (default 5)
+#   WORK_DIR  where the inputs and outputs go (default: build/bench-query of
+#             this repository; never under /tmp, which the run hides)
+#
+# The runs happen inside a private mount namespace (unshare -m, or unshare -rm
+# when not root) with fresh tmpfs mounts over /etc/opt and /tmp, so the
+# machine's own configuration is never touched. Target: -q takes at most a
+# quarter of the awk script's time, and its peak memory stays under 64 MiB.
+set -eu
+
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(dirname "$here")
+binary=""
+runs=5
+while getopts b:r: opt; do
+  case $opt in
+    b) binary=$OPTARG ;;
+    r) runs=$OPTARG ;;
+    *) sed -n '5,11p' "$0" >&2; exit 2 ;;
+  esac
+done
+shift $((OPTIND - 1))
+work=${1:-$repo/build/bench-query}
+
+if [ -z "$binary" ]; then
+  for candidate in "$repo/build/models/kxsaneconfig4" "$repo/build/default/kxsaneconfig4"; do
+    if [ -x "$candidate" ]; then binary=$candidate; break; fi
+  done
+fi
+[ -n "$binary" ] && [ -x "$binary" ] || { echo "query_bench: no kxsaneconfig4 binary; build first or pass -b" >&2; exit 2; }
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+binary=$(cd "$(dirname "$binary")" && pwd)/$(basename "$binary")
+case "$work/" in /tmp/*) echo "query_bench: $work is under /tmp, which the run hides" >&2; exit 2 ;; esac
+case "$binary" in /tmp/*) echo "query_bench: $binary is under /tmp, which the run hides" >&2; exit 2 ;; esac
+
+echo "generating inputs in $work"
+awk 'BEGIN {
+  print "[General]\nVersion=4\n\n[Support Model]\n# ID, TYPE, TYPE parameter, name, RE, WE, CM"
+  for (i = 0; i < 10000; i++) {
+    if (i % 500 == 0) print "\n# series " int(i / 500)
+    printf "  0x04ab:0x%x, %d, %d, \"KX Model %d\", %d, %d, cm%d, gray, color\n", i, 100 + i % 900, i % 7, i, i % 3, i % 5, i % 11
+  }
+  print "[Options]\nDefault=1"
+}' > "$work/Kxsane4.ini"
+awk 'BEGIN {
+  for (i = 0; i < 100000; i++) {
+    name = (i % 3 == 0) ? "scanner-on-floor-" i : "dev" i
+    if (i % 2 == 0)
+      printf "DEVICE=%s , \"KXModel%d\" , 0x4ab:0x%x , IP-ADDRESS=10.%d.%d.%d \n", name, i % 10000, i % 10000, int(i / 65536), int(i / 256) % 256, i % 256
+    else
+      printf "DEVICE=%s , \"KXModel%d\" , 0x4ab:0x%x , NODENAME=KXN_%05d \n", name, i % 10000, i % 10000, i
+  }
+}' > "$work/kxsanenetdevice4.cfg"
+cp "$here/query_report.awk" "$work/query_report.awk"
+
+# Runs inside the namespace: installs the inputs at the fixed paths, then
+# times both reports with query_timer.py.
+cat > "$work/inside.sh" <<'INSIDE'
+set -eu
+work=$1 binary=$2 runs=$3 timer=$4
+mount -t tmpfs -o mode=0755 kxsane-bench-etc /etc/opt
+mount -t tmpfs -o mode=1777 kxsane-bench-tmp /tmp
+cfg=/etc/opt/kestrel/scanner/kxscan4
+mkdir -p "$cfg"
+cp "$work/Kxsane4.ini" "$work/kxsanenetdevice4.cfg" "$cfg/"
+# The timer's own peak figure counts the Python process that spawns the
+# command; /usr/bin/time forks from a small program and measures closer.
+peak_kib() {
+  if [ -x /usr/bin/time ]; then
+    /usr/bin/time -f '%M' -o "$work/peak" "$@" > /dev/null && cat "$work/peak"
+  else
+    echo "-"
+  fi
+}
+set -- awk -v devices="$cfg//kxsanenetdevice4.cfg" -f "$work/query_report.awk" "$cfg//Kxsane4.ini"
+echo "kx $(python3 "$timer" "$runs" "$work/kx.out" "$binary" -q) $(peak_kib "$binary" -q)"
+echo "awk $(python3 "$timer" "$runs" "$work/awk.out" "$@") $(peak_kib "$@")"
+INSIDE
+
+if [ "$(id -u)" = 0 ]; then ns="unshare -m --propagation private"; else ns="unshare -r -m --propagation private"; fi
+$ns /bin/sh "$work/inside.sh" "$work" "$binary" "$runs" "$here/query_timer.py" > "$work/figures"
+
+if ! cmp -s "$work/kx.out" "$work/awk.out"; then
+  echo "query_bench: the awk report differs from kxsaneconfig4 -q (see $work/kx.out, $work/awk.out)" >&2
+  exit 1
+fi
+awk -v lines="$(wc -l < "$work/kx.out")" '
+  { wall[$1] = $2; cpu[$1] = $3; peak[$1] = $5 != "-" ? $5 : $4 }
+  END {
+    printf "report lines       %d, identical from both\n", lines
+    printf "                   %10s %10s %10s\n", "wall ms", "cpu ms", "peak MiB"
+    printf "kxsaneconfig4 -q   %10.1f %10.1f %10.1f\n", wall["kx"], cpu["kx"], peak["kx"] / 1024
+    printf "awk script         %10.1f %10.1f %10.1f\n", wall["awk"], cpu["awk"], peak["awk"] / 1024
+    printf "ratio              %10.3f %10.3f   (target: at most 0.250, under 64 MiB)\n",
+           wall["kx"] / wall["awk"], cpu["kx"] / cpu["awk"]
+    ok = wall["kx"] * 4 <= wall["awk"] && peak["kx"] < 64 * 1024
+    printf "target (wall time) %s\n", ok ? "met" : "NOT met"
+    exit ok ? 0 : 1
+  }' "$work/figures"
