@@ -1,0 +1,222 @@
+// The bash completion end to end: bash with the completion script loaded
+// completes command lines the way readline asks it to (COMP_LINE, COMP_POINT,
+// COMP_WORDS, COMP_CWORD, then the function that `complete -p` names), with
+// the real kxsaneconfig4 found on PATH and the configuration directory of the
+// namespace.
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e/sandbox.h"
+
+namespace kxsane::e2e {
+namespace {
+
+// Loads the completion and prints, for each command line given as an
+// argument, the candidates for its last word sorted and joined by single
+// spaces, one line per command line. The first line of the output is what
+// `complete -p kxsaneconfig4` says.
+constexpr char kCompleteLines[] = R"bash(
+source "$1" || exit 1
+shift
+complete -p kxsaneconfig4 || exit 1
+spec=$(complete -p kxsaneconfig4)
+function=${spec#*-F }
+function=${function%% *}
+for line in "$@"; do
+  COMP_LINE=$line
+  COMP_POINT=${#line}
+  COMP_TYPE=9
+  COMP_KEY=9
+  read -r -a COMP_WORDS <<<"$line"
+  [[ $line == *[[:blank:]] ]] && COMP_WORDS+=("")
+  COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+  COMPREPLY=()
+  "$function" kxsaneconfig4 "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+  printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort | paste -s -d ' ' -
+done
+)bash";
+
+constexpr char kModels[] =
+    "[Support Model]\n"
+    "0x4ab:0x123, 503, 1, \"KX-100\", 1, 2\n"
+    "0x4ab:0x2f0, 503, 1, \"KX 200\"\n"
+    "0x4ab:0x2f1, 503, 1, Bare\n"
+    "0x4ab:0x2f2, 503, 1, \"KX(5)\"\n";
+constexpr char kMoreModels[] = "[Support Model]\n0x1e:0xabc, 1, 1, \"KX-9\"\n";
+
+constexpr char kRegistry[] =
+    "# scanners of the second floor\n"
+    "DEVICE=office , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.0.0.5 \n"
+    "DEVICE=lab_2 , \"KX-9\" , 0x1e:0xabc , NODENAME=KXN_0012 \n"
+    "DEVICE=a-very-long-scanner-name , \"KX-9\" , 0x1e:0xabc , IP-ADDRESS=10.0.0.7 \n"
+    "DEVICE= , \"KX-9\" , 0x1e:0xabc , IP-ADDRESS=10.0.0.8 \n"
+    "log=/tmp/kx_sane.log , 1 , w\n";
+
+struct Completion {
+  std::string spec;                     // what `complete -p kxsaneconfig4` printed
+  std::vector<std::string> candidates;  // per command line, sorted, space-separated
+  std::string err;
+};
+
+class BashCompletion : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sb_.write("Kxsane4.ini", kModels);
+    sb_.write("models4/more.ini", kMoreModels);
+    sb_.write(kDeviceCfg, kRegistry);
+    sb_.write("before-move.kxsaneconfig4", kRegistry);
+    sb_.write("old.kxsaneconfig4", "");
+    sb_.write(".kxsaneconfig4", "");
+    sb_.write("notes.txt", "not a label\n");
+    sb_.write("dir.kxsaneconfig4/x", "a directory, not a label\n");
+  }
+
+  // Completes each of `lines` in bash. `setup` is bash code run after the
+  // completion is loaded (COMP_WORDBREAKS, ...); with `on_path` false,
+  // kxsaneconfig4 cannot be found.
+  Completion complete(const std::vector<std::string>& lines, const std::string& setup = "",
+                      bool on_path = true) {
+    std::string script =
+        "mkdir -p \"$WORK/bin\" && ln -sf \"$KX\" \"$WORK/bin/kxsaneconfig4\" || exit 1\n";
+    if (on_path)
+      script += "PATH=\"$WORK/bin:$PATH\"\n";
+    script += "exec bash --norc --noprofile -c " +
+              sh_quote(setup + "\n" + std::string(kCompleteLines)) + " bash " +
+              sh_quote(KXSANE_COMPLETION_SCRIPT);
+    for (const auto& line : lines) script += " " + sh_quote(line);
+    script += "\n";
+
+    const RunResult r = sb_.shell(script);
+    EXPECT_EQ(r.status, 0) << r.err;
+    Completion c;
+    c.err = r.err;
+    std::istringstream out(r.out);
+    std::getline(out, c.spec);
+    for (std::string line; std::getline(out, line);) c.candidates.push_back(line);
+    EXPECT_EQ(c.candidates.size(), lines.size()) << r.out;
+    c.candidates.resize(lines.size());
+    return c;
+  }
+
+  Sandbox sb_;
+};
+
+TEST_F(BashCompletion, RegistersAFunctionAndCompletesTheOptions) {
+  KXSANE_REQUIRE_SANDBOX();
+  const Completion c = complete({
+      "kxsaneconfig4 ",
+      "kxsaneconfig4 -L",
+      "kxsaneconfig4 -s",
+      "kxsaneconfig4 -s:",
+      "kxsaneconfig4 -x",
+      "kxsaneconfig4 -q ",
+  });
+  EXPECT_EQ(c.spec, "complete -F _kxsaneconfig4 kxsaneconfig4");
+  EXPECT_EQ(c.candidates[0], "-D3 -LI -LO -a -d -h -i -l: -p -q -r -s:");
+  EXPECT_EQ(c.candidates[1], "-LI -LO");
+  EXPECT_EQ(c.candidates[2], "-s:");
+  EXPECT_EQ(c.candidates[3], "") << "-s: takes a new label, there is nothing to offer";
+  EXPECT_EQ(c.candidates[4], "");
+  EXPECT_EQ(c.candidates[5], "") << "-q takes no further argument";
+  EXPECT_EQ(c.err, "");
+}
+
+TEST_F(BashCompletion, AddOffersEachKeyOnceAndTheQuotedModelsOfTheQueryReport) {
+  KXSANE_REQUIRE_SANDBOX();
+  const Completion c = complete({
+      "kxsaneconfig4 -a ",
+      "kxsaneconfig4 -a n",
+      "kxsaneconfig4 -a name=lab ip=10.0.0.9 ",
+      "kxsaneconfig4 -a name=",
+      "kxsaneconfig4 -a name=lab model=",
+      "kxsaneconfig4 -a name=lab model=KX-",
+      "kxsaneconfig4 -a name=lab model=KX-1",
+      "kxsaneconfig4 -a name=lab model=B",
+      "kxsaneconfig4 -r model=",
+  });
+  EXPECT_EQ(c.candidates[0], "ip= model= name= nodename=");
+  EXPECT_EQ(c.candidates[1], "name= nodename=");
+  EXPECT_EQ(c.candidates[2], "model= nodename=");
+  EXPECT_EQ(c.candidates[3], "") << "a new friendly name cannot be guessed";
+  // "=" breaks the word for readline: only the part after it is replaced.
+  // "KX 200" is listed, and matched, without its blank; "Bare" has no
+  // quotes, so -a could never match it.
+  EXPECT_EQ(c.candidates[4], "KX-100 KX-9 KX200 KX\\(5\\)");
+  EXPECT_EQ(c.candidates[5], "KX-100 KX-9");
+  EXPECT_EQ(c.candidates[6], "KX-100");
+  EXPECT_EQ(c.candidates[7], "");
+  EXPECT_EQ(c.candidates[8], "") << "models belong to -a only";
+  EXPECT_EQ(c.err, "");
+}
+
+TEST_F(BashCompletion, RemoveOffersTheRegisteredNamesNotYetGiven) {
+  KXSANE_REQUIRE_SANDBOX();
+  const Completion c = complete({
+      "kxsaneconfig4 -r ",
+      "kxsaneconfig4 -r o",
+      "kxsaneconfig4 -r office ",
+      "kxsaneconfig4 -r office lab_2 a-very-long-scanner-name ",
+      "kxsaneconfig4 -a ",
+  });
+  // The device without a friendly name shows its model in the name column;
+  // it is no name to offer.
+  EXPECT_EQ(c.candidates[0], "a-very-long-scanner-name lab_2 office");
+  EXPECT_EQ(c.candidates[1], "office");
+  EXPECT_EQ(c.candidates[2], "a-very-long-scanner-name lab_2");
+  EXPECT_EQ(c.candidates[3], "");
+  EXPECT_EQ(c.candidates[4], "ip= model= name= nodename=") << "names belong to -r only";
+  EXPECT_EQ(c.err, "");
+  EXPECT_EQ(sb_.tmp_entries(), "");
+  EXPECT_EQ(sb_.read(kDeviceCfg), kRegistry) << "completing must not change the registry";
+}
+
+TEST_F(BashCompletion, LoadOffersTheSavedLabels) {
+  KXSANE_REQUIRE_SANDBOX();
+  const Completion c = complete({
+      "kxsaneconfig4 -l:",
+      "kxsaneconfig4 -l:b",
+      "kxsaneconfig4 -l:x",
+      "kxsaneconfig4 -l",
+  });
+  // ".kxsaneconfig4" (the empty label), a directory and other files are no
+  // labels to offer; ":" breaks the word for readline.
+  EXPECT_EQ(c.candidates[0], "before-move old");
+  EXPECT_EQ(c.candidates[1], "before-move");
+  EXPECT_EQ(c.candidates[2], "");
+  EXPECT_EQ(c.candidates[3], "-l:");
+  EXPECT_EQ(c.err, "");
+}
+
+TEST_F(BashCompletion, HandsBackWholeWordsWhenNeitherColonNorEqualsBreaksThem) {
+  KXSANE_REQUIRE_SANDBOX();
+  const Completion c = complete(
+      {
+          "kxsaneconfig4 -l:",
+          "kxsaneconfig4 -a name=lab model=KX-1",
+          "kxsaneconfig4 -a na",
+      },
+      "COMP_WORDBREAKS=$' \\t\\n'");
+  EXPECT_EQ(c.candidates[0], "-l:before-move -l:old");
+  EXPECT_EQ(c.candidates[1], "model=KX-100");
+  EXPECT_EQ(c.candidates[2], "name=");
+}
+
+TEST_F(BashCompletion, OffersNothingAndStaysQuietWithoutTheToolOnPath) {
+  KXSANE_REQUIRE_SANDBOX();
+  const Completion c = complete(
+      {
+          "kxsaneconfig4 -r ",
+          "kxsaneconfig4 -a model=",
+          "kxsaneconfig4 -l:",
+      },
+      "PATH=/usr/bin:/bin", /*on_path=*/false);
+  EXPECT_EQ(c.spec, "complete -F _kxsaneconfig4 kxsaneconfig4");
+  EXPECT_EQ(c.candidates[0], "");
+  EXPECT_EQ(c.candidates[1], "");
+  EXPECT_EQ(c.candidates[2], "before-move old") << "labels come from the files, not the tool";
+  EXPECT_EQ(c.err, "");
+}
+
+}  // namespace
+}  // namespace kxsane::e2e
