@@ -1,5 +1,8 @@
 #include "registry/device_list.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -17,94 +20,160 @@ constexpr std::size_t kPieceMax = 276;
 // and the terminator.
 constexpr std::size_t kLineCapacity = kPieceMax + 2 * 3 + 1;
 
-constexpr char kIpForm[] = "DEVICE=%s , %s , %s , IP-ADDRESS=%s ";
-constexpr char kNodeForm[] = "DEVICE=%s , %s , %s , NODENAME=%s ";
+// Characters by class, for the scans that run once per character of the
+// file: blanks as the formatted scan knows them, and what ends a token.
+struct CharClasses {
+  bool blank[256] = {};
+  bool token_end[256] = {};
+  constexpr CharClasses() {
+    for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) {
+      blank[c] = true;
+      token_end[c] = true;
+    }
+    token_end[0] = true;
+  }
+};
+constexpr CharClasses kClasses;
 
 bool is_blank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+  return kClasses.blank[static_cast<unsigned char>(c)];
+}
+bool ends_token(char c) {
+  return kClasses.token_end[static_cast<unsigned char>(c)];
 }
 
 // Replaces each of the first three commas with " , ". The scan stops at the
 // end of the string or when its position reaches the length the line had
 // before any insertion, so commas near the end of a line with earlier
 // insertions stay as they are.
-void expand_commas(char* line) {
-  const std::size_t original_length = std::strlen(line);
+void expand_commas(char* line, std::size_t original_length) {
   std::size_t length = original_length;
-  int expanded = 0;
-  for (std::size_t i = 0; i < original_length && line[i] != '\0' && expanded < 3;) {
-    if (line[i] != ',') {
-      ++i;
-      continue;
-    }
+  std::size_t i = 0;
+  for (int expanded = 0; expanded < 3; ++expanded) {
+    const void* comma = std::memchr(line + i, ',', original_length > i ? original_length - i : 0);
+    if (comma == nullptr)
+      return;
+    i = static_cast<std::size_t>(static_cast<const char*>(comma) - line);
     std::memmove(line + i + 3, line + i + 1, length - i);  // the terminator moves too
     line[i] = ' ';
     line[i + 1] = ',';
     line[i + 2] = ' ';
     length += 2;
     i += 3;
-    ++expanded;
   }
 }
 
-// Formatted scan of `input` with `form`: a blank in the form matches any run
-// of blanks, "%s" skips blanks and takes the next run of non-blanks (stored
-// truncated to 63 characters), any other character must match. Stops at the
-// first mismatch; the fields not reached stay empty.
-void scan_device_form(const char* input, const char* form, char* const targets[4]) {
-  int next_target = 0;
-  for (const char* f = form; *f != '\0'; ++f) {
-    if (is_blank(*f)) {
-      while (is_blank(*input)) ++input;
-    } else if (f[0] == '%' && f[1] == 's') {
-      ++f;
-      while (is_blank(*input)) ++input;
-      if (*input == '\0')
-        return;
-      const char* start = input;
-      while (*input != '\0' && !is_blank(*input)) ++input;
-      copy_truncated(targets[next_target++], kDeviceFieldSize, start,
-                     static_cast<std::size_t>(input - start));
-    } else {
-      if (*input != *f)
-        return;
-      ++input;
+// One record as found in a piece: where each field starts and how long it
+// is (at most 63 characters).
+struct FieldViews {
+  const char* start[kDeviceFieldCount] = {};
+  std::size_t length[kDeviceFieldCount] = {};
+};
+
+// A device form ("DEVICE=%s , %s , %s , IP-ADDRESS=%s ") as the steps of a
+// formatted scan: a blank in the form matches any run of blanks, "%s" skips
+// blanks and takes the next run of non-blanks (kept truncated to 63
+// characters), other characters must match. The scan stops at the first
+// mismatch; the fields not reached stay empty.
+struct ScanStep {
+  enum Kind { kBlanks, kToken, kLiteral } kind;
+  const char* literal;  // for kLiteral
+  int field;            // for kToken
+};
+
+constexpr ScanStep kIpSteps[] = {
+    {ScanStep::kLiteral, "DEVICE=", 0},      {ScanStep::kToken, nullptr, kFriendlyName},
+    {ScanStep::kBlanks, nullptr, 0},         {ScanStep::kLiteral, ",", 0},
+    {ScanStep::kBlanks, nullptr, 0},         {ScanStep::kToken, nullptr, kModelName},
+    {ScanStep::kBlanks, nullptr, 0},         {ScanStep::kLiteral, ",", 0},
+    {ScanStep::kBlanks, nullptr, 0},         {ScanStep::kToken, nullptr, kUsbIds},
+    {ScanStep::kBlanks, nullptr, 0},         {ScanStep::kLiteral, ",", 0},
+    {ScanStep::kBlanks, nullptr, 0},         {ScanStep::kLiteral, "IP-ADDRESS=", 0},
+    {ScanStep::kToken, nullptr, kIpAddress},
+};
+
+constexpr ScanStep kNodeSteps[] = {
+    {ScanStep::kLiteral, "DEVICE=", 0},     {ScanStep::kToken, nullptr, kFriendlyName},
+    {ScanStep::kBlanks, nullptr, 0},        {ScanStep::kLiteral, ",", 0},
+    {ScanStep::kBlanks, nullptr, 0},        {ScanStep::kToken, nullptr, kModelName},
+    {ScanStep::kBlanks, nullptr, 0},        {ScanStep::kLiteral, ",", 0},
+    {ScanStep::kBlanks, nullptr, 0},        {ScanStep::kToken, nullptr, kUsbIds},
+    {ScanStep::kBlanks, nullptr, 0},        {ScanStep::kLiteral, ",", 0},
+    {ScanStep::kBlanks, nullptr, 0},        {ScanStep::kLiteral, "NODENAME=", 0},
+    {ScanStep::kToken, nullptr, kNodeName},
+};
+// The forms' trailing blank matches anything, so it needs no step.
+
+template <std::size_t N>
+void scan_device_form(const char* input, const ScanStep (&steps)[N], FieldViews& views) {
+  for (const ScanStep& step : steps) {
+    switch (step.kind) {
+      case ScanStep::kBlanks:
+        while (is_blank(*input)) ++input;
+        break;
+      case ScanStep::kLiteral:
+        for (const char* l = step.literal; *l != '\0'; ++l, ++input) {
+          if (*input != *l)
+            return;
+        }
+        break;
+      case ScanStep::kToken: {
+        while (is_blank(*input)) ++input;
+        if (*input == '\0')
+          return;
+        const char* start = input;
+        while (!ends_token(*input)) ++input;
+        const auto length = static_cast<std::size_t>(input - start);
+        views.start[step.field] = start;
+        views.length[step.field] = std::min(length, kDeviceFieldSize - 1);
+        break;
+      }
     }
   }
 }
 
 // Handles one piece in `line` (terminated, with room for the comma
-// expansion). True when it yields a record.
-bool parse_piece(char* line, DeviceRecord& record) {
-  expand_commas(line);
+// expansion). True when it yields a record, whose fields `views` then points
+// at inside `line`.
+bool parse_piece(char* line, FieldViews& views) {
+  const std::size_t length = std::strlen(line);
+  expand_commas(line, length);
   if (line[0] == '#' || line[0] == '[' || line[0] == '\n')
     return false;
-  if (std::strchr(line, '=') == nullptr)
+  // Whether the line holds "IP-ADDRESS=" or "NODENAME=" anywhere: each
+  // occurrence ends at one of its few "=".
+  bool any_equals = false, has_ip = false, has_node = false;
+  for (const char* eq = std::strchr(line, '='); eq != nullptr; eq = std::strchr(eq + 1, '=')) {
+    any_equals = true;
+    const auto before = static_cast<std::size_t>(eq - line);
+    has_ip = has_ip || (before >= 10 && std::memcmp(eq - 10, "IP-ADDRESS", 10) == 0);
+    has_node = has_node || (before >= 8 && std::memcmp(eq - 8, "NODENAME", 8) == 0);
+  }
+  if (!any_equals)
     return false;
   // The logging line's values are used by no command; it yields no record.
   if (std::strncmp(line, "log=", 4) == 0)
     return false;
-  record = DeviceRecord{};
-  char* const ip_targets[4] = {record.fields[kFriendlyName], record.fields[kModelName],
-                               record.fields[kUsbIds], record.fields[kIpAddress]};
-  char* const node_targets[4] = {record.fields[kFriendlyName], record.fields[kModelName],
-                                 record.fields[kUsbIds], record.fields[kNodeName]};
-  if (std::strstr(line, "IP-ADDRESS=") != nullptr) {
-    scan_device_form(line, kIpForm, ip_targets);
-  } else if (std::strstr(line, "NODENAME=") != nullptr) {
-    scan_device_form(line, kNodeForm, node_targets);
+  views = FieldViews{};
+  if (has_ip) {
+    scan_device_form(line, kIpSteps, views);
+  } else if (has_node) {
+    scan_device_form(line, kNodeSteps, views);
   }
   return true;
 }
 
-// The copy rule of both field accessors.
-char* copy_field(const char* field, char* dst, std::size_t size) {
-  if (field[0] == '\0') {
+// The copy rule of both field accessors: strncpy semantics for a field of
+// `length` characters.
+char* copy_field(const char* field, std::size_t length, char* dst, std::size_t size) {
+  if (length == 0) {
     if (size > 0)
       dst[0] = '\0';
     return nullptr;
   }
-  std::strncpy(dst, field, size);
+  const std::size_t copied = std::min(length, size);
+  std::memcpy(dst, field, copied);
+  std::memset(dst + copied, 0, size - copied);
   return dst;
 }
 
@@ -117,7 +186,15 @@ struct FileCloser {
 bool parse_device_line(std::string line, DeviceRecord& record) {
   char buffer[kLineCapacity] = {};
   copy_truncated(buffer, kPieceMax + 1, line.c_str(), std::strlen(line.c_str()));
-  return parse_piece(buffer, record);
+  FieldViews views;
+  if (!parse_piece(buffer, views))
+    return false;
+  record = DeviceRecord{};
+  for (int f = 0; f < kDeviceFieldCount; ++f) {
+    if (views.start[f] != nullptr)
+      copy_truncated(record.fields[f], kDeviceFieldSize, views.start[f], views.length[f]);
+  }
+  return true;
 }
 
 DeviceList::DeviceList(std::string path) : path_(std::move(path)) {}
@@ -130,26 +207,52 @@ int DeviceList::load_device_list() {
 }
 
 int DeviceList::read_device_stream(std::FILE* file) {
+  // Room for what a file of this size usually holds, so that the storage
+  // is not copied as it grows; pages that stay unused are never touched.
+  struct stat st {};
+  if (::fstat(fileno(file), &st) == 0 && st.st_size > 0) {
+    const auto size = static_cast<std::size_t>(st.st_size);
+    fields_.reserve(fields_.size() + size + size / 4);
+    records_.reserve(records_.size() + size / 32);
+  }
   int appended = 0;
   char line[kLineCapacity];
   std::size_t length = 0;
-  DeviceRecord record;
-  // Pieces end after a line break or at kPieceMax characters; a piece is a C
-  // string, so a NUL byte inside it ends what the parser sees.
+  FieldViews views;
+  // A piece is a C string, so a NUL byte inside it ends what the parser
+  // sees.
   auto finish_piece = [&] {
     line[length] = '\0';
     length = 0;
-    if (parse_piece(line, record)) {
-      records_.push_back(record);
-      ++appended;
+    if (!parse_piece(line, views))
+      return;
+    Entry entry{fields_.size(), {}};
+    char packed[kDeviceFieldCount * kDeviceFieldSize];
+    std::size_t used = 0;
+    for (int f = 0; f < kDeviceFieldCount; ++f) {
+      entry.length[f] = static_cast<unsigned char>(views.length[f]);
+      if (views.start[f] != nullptr)
+        std::memcpy(packed + used, views.start[f], views.length[f]);
+      used += views.length[f];
+      packed[used++] = '\0';
     }
+    fields_.append(packed, used);
+    records_.push_back(entry);
+    ++appended;
   };
   char chunk[1 << 16];
   std::size_t got = 0;
   while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-    for (std::size_t i = 0; i < got; ++i) {
-      line[length++] = chunk[i];
-      if (chunk[i] == '\n' || length == kPieceMax)
+    // Pieces end after a line break or at kPieceMax characters.
+    for (std::size_t i = 0; i < got;) {
+      const std::size_t room = std::min(kPieceMax - length, got - i);
+      const void* line_break = std::memchr(chunk + i, '\n', room);
+      const std::size_t take =
+          line_break != nullptr ? static_cast<const char*>(line_break) - (chunk + i) + 1 : room;
+      std::memcpy(line + length, chunk + i, take);
+      length += take;
+      i += take;
+      if (line_break != nullptr || length == kPieceMax)
         finish_piece();
     }
   }
@@ -168,29 +271,50 @@ int DeviceList::device_count() {
   return static_cast<int>(records_.size());
 }
 
+const char* DeviceList::field_of(std::size_t index, int field, std::size_t& length) const {
+  const Entry& entry = records_[index];
+  std::size_t offset = entry.start;
+  for (int f = 0; f < field; ++f) offset += entry.length[f] + 1u;
+  length = entry.length[field];
+  return fields_.data() + offset;
+}
+
 char* DeviceList::device_field_by_index(int index, int field, char* dst, std::size_t size) {
   if (index < 0)
-    return copy_field("", dst, size);
+    return copy_field("", 0, dst, size);
   load_if_empty();
-  if (static_cast<std::size_t>(index) >= records_.size())
-    return copy_field("", dst, size);
-  if (field < 0 || field >= kDeviceFieldCount)
-    return copy_field("", dst, size);
-  return copy_field(records_[static_cast<std::size_t>(index)].fields[field], dst, size);
+  if (static_cast<std::size_t>(index) >= records_.size() || field < 0 || field >= kDeviceFieldCount)
+    return copy_field("", 0, dst, size);
+  std::size_t length = 0;
+  const char* text = field_of(static_cast<std::size_t>(index), field, length);
+  return copy_field(text, length, dst, size);
+}
+
+std::string_view DeviceList::device_field(int index, int field) {
+  if (index < 0)
+    return {};
+  load_if_empty();
+  if (static_cast<std::size_t>(index) >= records_.size() || field < 0 || field >= kDeviceFieldCount)
+    return {};
+  std::size_t length = 0;
+  const char* text = field_of(static_cast<std::size_t>(index), field, length);
+  return {text, length};
 }
 
 char* DeviceList::device_field_by_name(const char* name, int field, char* dst, std::size_t size) {
   load_if_empty();
-  if (records_.empty() || records_.front().fields[kFriendlyName][0] == '\0')
+  if (records_.empty() || records_.front().length[kFriendlyName] == 0)
     return nullptr;
-  for (const DeviceRecord& record : records_) {
-    if (std::strcmp(record.fields[kFriendlyName], name) != 0)
+  for (std::size_t index = 0; index < records_.size(); ++index) {
+    if (std::strcmp(fields_.data() + records_[index].start, name) != 0)
       continue;
     if (field < 0 || field >= kDeviceFieldCount)
-      return copy_field("", dst, size);
-    return copy_field(record.fields[field], dst, size);
+      return copy_field("", 0, dst, size);
+    std::size_t length = 0;
+    const char* text = field_of(index, field, length);
+    return copy_field(text, length, dst, size);
   }
-  return copy_field("", dst, size);
+  return copy_field("", 0, dst, size);
 }
 
 void DeviceList::free_device_list() {

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
-#include <deque>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace kxsane {
 
@@ -64,6 +66,10 @@ class DeviceList {
   // nullptr at once and leaves `dst` untouched.
   char* device_field_by_name(const char* name, int field, char* dst, std::size_t size);
 
+  // The same field as device_field_by_index copies, without the copy: a
+  // view valid until the list is freed; empty when there is none.
+  std::string_view device_field(int index, int field);
+
   // Frees every record; the list is empty afterwards.
   void free_device_list();
 
@@ -71,9 +77,20 @@ class DeviceList {
 
  private:
   void load_if_empty();
+  struct Entry {
+    std::size_t start;                        // of its first field in `fields_`
+    unsigned char length[kDeviceFieldCount];  // of each field, at most 63
+  };
+
+  // The field `field` of record `index`, as stored, and its length.
+  const char* field_of(std::size_t index, int field, std::size_t& length) const;
 
   std::string path_;
-  std::deque<DeviceRecord> records_;
+  // Every record's five fields, each NUL-terminated, one record after
+  // another: a registry of 100,000 devices takes a few megabytes, not a
+  // fixed 320 bytes per record.
+  std::string fields_;
+  std::vector<Entry> records_;
 };
 
 }  // namespace kxsane

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 namespace kxsane {
 
@@ -12,10 +13,10 @@ namespace {
 constexpr std::size_t kPaddedWidth = 18;
 constexpr std::size_t kColumnWidth = 20;
 
-// One line of the report, built in place and handed to stdio whole: the
-// report has a line per device, and a formatted print per piece of each
+// The report's lines, built in place and handed to stdio a block at a time:
+// the report has a line per device, and a formatted print per piece of each
 // costs more than reading the devices.
-class ReportLine {
+class ReportLines {
  public:
   // "%3d " with `index`.
   void index(int index) {
@@ -35,76 +36,74 @@ class ReportLine {
     text_[length_++] = ' ';
   }
 
-  // Texts are read up to their NUL, never past the `capacity` of their
-  // field.
-  void text(const char* text, std::size_t capacity) {
-    text_with_length(text, strnlen(text, capacity));
+  void text(std::string_view text) {
+    std::memcpy(text_ + length_, text.data(), text.size());
+    length_ += text.size();
   }
 
   // `text` followed by the spaces that pad it to its column.
-  void padded(const char* text, std::size_t capacity) {
-    const std::size_t length = strnlen(text, capacity);
-    text_with_length(text, length);
-    const std::size_t pad = length <= kPaddedWidth ? kColumnWidth - length : 1;
+  void padded(std::string_view text) {
+    this->text(text);
+    const std::size_t pad = text.size() <= kPaddedWidth ? kColumnWidth - text.size() : 1;
     std::memset(text_ + length_, ' ', pad);
     length_ += pad;
   }
 
-  // Ends the line and prints it.
-  void print() {
+  // Ends the line; the block goes to stdio when another line might not fit.
+  void end_line() {
     text_[length_++] = '\n';
+    if (length_ > sizeof text_ - kLongestLine)
+      flush();
+  }
+
+  // Hands every ended line to stdio.
+  void flush() {
     std::fwrite(text_, 1, length_, stdout);
     length_ = 0;
   }
 
  private:
-  void text_with_length(const char* text, std::size_t length) {
-    std::memcpy(text_ + length_, text, length);
-    length_ += length;
-  }
-
-  // Room for the longest line: an index, a model name, or two device fields
-  // with their padding and a third with its tag, and the line break.
-  char text_[kModelNameSize + 4 * (kDeviceFieldSize + kColumnWidth) + 16];
+  // The longest line: an index, a model name, or two device fields with
+  // their padding and a third with its tag, and the line break.
+  static constexpr std::size_t kLongestLine =
+      kModelNameSize + 4 * (kDeviceFieldSize + kColumnWidth) + 16;
+  char text_[1 << 16];
   std::size_t length_ = 0;
 };
 
 }  // namespace
 
 int query_report(DeviceList& devices, ModelTable& models) {
-  ReportLine line;
+  ReportLines line;
   models.load_model_table();
   int index = 0;
   for (const ModelRecord& model : models.records()) {
     line.index(index++);
-    line.text(model.name, sizeof model.name);
-    line.print();
+    // A name is read up to its NUL, never past its capacity.
+    line.text({model.name, strnlen(model.name, sizeof model.name)});
+    line.end_line();
   }
+  line.flush();
   models.free_model_table();
 
   const int count = devices.device_count();
   std::fputs("\nDevices on network\n", stdout);
-  char name[kDeviceFieldSize];
-  char model[kDeviceFieldSize];
-  char ip[kDeviceFieldSize];
-  char node[kDeviceFieldSize];
   for (int i = 0; i < count; ++i) {
-    devices.device_field_by_index(i, kFriendlyName, name, sizeof name);
-    devices.device_field_by_index(i, kModelName, model, sizeof model);
-    devices.device_field_by_index(i, kIpAddress, ip, sizeof ip);
-    devices.device_field_by_index(i, kNodeName, node, sizeof node);
+    const std::string_view node = devices.device_field(i, kNodeName);
+    const std::string_view ip = devices.device_field(i, kIpAddress);
     line.index(i);
-    line.padded(name, sizeof name);
-    line.padded(model, sizeof model);
-    if (node[0] != '\0') {
-      line.text("N:", 2);
-      line.text(node, sizeof node);
-    } else if (ip[0] != '\0') {
-      line.text("I:", 2);
-      line.text(ip, sizeof ip);
+    line.padded(devices.device_field(i, kFriendlyName));
+    line.padded(devices.device_field(i, kModelName));
+    if (!node.empty()) {
+      line.text("N:");
+      line.text(node);
+    } else if (!ip.empty()) {
+      line.text("I:");
+      line.text(ip);
     }
-    line.print();
+    line.end_line();
   }
+  line.flush();
   return 1;
 }
 
