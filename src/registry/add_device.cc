@@ -1,7 +1,190 @@
 #include "registry/add_device.h"
 
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "common/text.h"
+#include "registry/rewrite.h"
+
 namespace kxsane {
-int add_device(const Paths&, DeviceList&, ModelTable&, char**, int) {
+
+namespace {
+
+// Capacities of the working values, terminator included.
+constexpr std::size_t kNameSize = 64;
+constexpr std::size_t kModelSize = 64;          // the model between its two quotes
+constexpr std::size_t kModelTextSize = 64 - 2;  // at most 61 characters before quoting
+constexpr std::size_t kIpSize = 30;
+constexpr std::size_t kNodeSize = 64;
+constexpr std::size_t kUsbIdSize = 32;
+// The scratch buffer the registered-name lookup copies into.
+constexpr std::size_t kLookupSize = 200;
+
+// Fewer arguments than the program name, the option and three values.
+constexpr int kMinArgc = 5;
+
+bool is_name_char(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '_';
+}
+
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// "," and "=" separate the fields of a device line, so a model text holding
+// one would read back as other fields.
+bool holds_field_separator(const char* text) {
+  return std::strpbrk(text, ",=") != nullptr;
+}
+
+// The device line, with its line break, for the values as checked.
+std::string device_line(const char* name, const char* quoted_model, const char* usb_ids,
+                        const char* ip, const char* node) {
+  std::string line = std::string("DEVICE=") + name + " , " + quoted_model + " , " + usb_ids + " , ";
+  if (node[0] != '\0') {
+    line += std::string("NODENAME=") + node + " ";
+  } else {
+    line += std::string("IP-ADDRESS=") + ip + " ";
+  }
+  return line + "\n";
+}
+
+}  // namespace
+
+int add_device(const Paths& paths, DeviceList& devices, ModelTable& models, char** argv, int argc) {
+  // The temporary file comes first: without one the command ends silently.
+  const std::unique_ptr<TempFile> temp = make_temp_file(paths.temp_template);
+  if (!temp)
+    return -1;
+  if (argc < kMinArgc) {
+    std::printf("Invalid parameter %d\n", 0);
+    return 0;
+  }
+
+  models.load_model_table();
+  char name[kNameSize] = {};
+  char model_text[kModelTextSize] = {};
+  char ip[kIpSize] = {};
+  char node[kNodeSize] = {};
+  char usb_ids[kUsbIdSize] = {};
+  get_key_value(argv, argc, "name=", name, sizeof name);
+  get_key_value(argv, argc, "model=", model_text, sizeof model_text);
+  get_key_value(argv, argc, "ip=", ip, sizeof ip);
+  get_key_value(argv, argc, "nodename=", node, sizeof node);
+
+  if (!is_valid_friendly_name(name)) {
+    std::printf("Invalid name\n");
+    return 0;
+  }
+
+  // Held from the first read of the registry to its replacement, so that two
+  // concurrent runs never both find a name free, nor overwrite each other.
+  const ConfigLock lock(paths.config_dir);
+  char scratch[kLookupSize];
+  if (devices.device_field_by_name(name, kFriendlyName, scratch, sizeof scratch) != nullptr) {
+    std::printf("\"%s\" is already registered.\n", name);
+    return 0;
+  }
+  if (ip[0] == '\0' && node[0] == '\0') {
+    std::printf("Invalid IP address or NODENAME\n");
+    return 0;
+  }
+
+  char quoted_model[kModelSize];
+  std::snprintf(quoted_model, sizeof quoted_model, "\"%s\"", model_text);
+  std::uint32_t vendor = 0;
+  std::uint32_t product = 0;
+  if (models.model_exists(quoted_model) && models.model_ids(quoted_model, &vendor, &product)) {
+    std::snprintf(usb_ids, sizeof usb_ids, "0x%x:0x%x", vendor, product);
+  } else {
+    std::snprintf(usb_ids, sizeof usb_ids, "Unknown");
+  }
+  models.free_model_table();
+
+  strip_whitespace(model_text);
+  strip_whitespace(quoted_model);
+  strip_whitespace(ip);
+  strip_whitespace(node);
+  strip_whitespace(usb_ids);
+
+  // Values that would write a line with no address, or one that reads back
+  // with other fields, are refused before anything is written.
+  if (ip[0] == '\0' && node[0] == '\0') {
+    std::printf("Invalid IP address or NODENAME\n");
+    return 0;
+  }
+  if (node[0] != '\0' && !is_plain_host(node)) {
+    std::printf("Invalid IP address or NODENAME\n");
+    return 0;
+  }
+  if (holds_field_separator(model_text)) {
+    std::printf("Invalid model (%s)\n", model_text);
+    return 0;
+  }
+  if (ip[0] != '\0' && !is_valid_ipv4(ip)) {
+    std::printf("Invalid IP address (%s)\n", ip);
+    return 0;
+  }
+
+  Status status = temp->write(device_line(name, quoted_model, usb_ids, ip, node));
+  if (status.ok())
+    status = prepend_to_config(paths, *temp);
+  if (!status.ok())
+    report_unchanged(paths.device_config, status);
   return 0;
 }
+
+void get_key_value(char** argv, int argc, const char* key, char* dst, std::size_t size) {
+  if (size == 0 || dst == nullptr)
+    return;
+  const std::size_t key_length = std::strlen(key);
+  for (int i = 0; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (arg == nullptr || std::strncmp(arg, key, key_length) != 0)
+      continue;
+    const char* value = arg + key_length;
+    copy_truncated(dst, size, value, std::strcspn(value, " \t"));
+    return;
+  }
+}
+
+int is_valid_friendly_name(const char* text) {
+  if (text[0] == '\0')
+    return 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (!is_name_char(*c))
+      return 0;
+  }
+  return 1;
+}
+
+int is_valid_ipv4(const char* text) {
+  if (std::strlen(text) < 7)
+    return 0;
+  // Four runs of digits between three dots, each run a number up to 255
+  // (leading zeros allowed). Nothing else: no sign, no blank, no empty run.
+  int runs = 0;
+  const char* c = text;
+  for (;;) {
+    if (!is_digit(*c))
+      return 0;
+    unsigned value = 0;
+    for (; is_digit(*c); ++c) {
+      value = value * 10 + static_cast<unsigned>(*c - '0');
+      if (value > 255)
+        return 0;
+    }
+    ++runs;
+    if (*c == '\0')
+      return runs == 4 ? 1 : 0;
+    if (*c != '.' || runs == 4)
+      return 0;
+    ++c;
+  }
+}
+
 }  // namespace kxsane
