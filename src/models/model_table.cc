@@ -276,7 +276,6 @@ int ModelTable::load_model_table() {
 
 void ModelTable::free_model_table() {
   records_.clear();
-  records_.shrink_to_fit();
   by_product_ = Cache{};
   copy_by_product_ = Cache{};
   by_index_ = Cache{};
@@ -301,7 +300,8 @@ int ModelTable::read_model_file(const std::string& path) {
       return kind == SectionLine::kSkipped;
     ++count;
     try {
-      parse_model_text(line, records_.emplace_back());
+      records_.push_back(ModelRecord{});
+      parse_model_text(line, records_[records_.size() - 1]);
     } catch (const std::bad_alloc&) {
       // The line is dropped; reading goes on.
     }
@@ -376,23 +376,27 @@ void ModelTable::load_if_empty() {
     load_model_table();
 }
 
-const ModelRecord& ModelTable::remember(Cache& cache, std::int64_t key, const ModelRecord* found) {
+const ModelRecord& ModelTable::remember(Cache& cache, std::int64_t key, std::size_t position) {
   cache.valid = true;
-  cache.key = found != nullptr ? key : kMissKey;
-  cache.record = found != nullptr ? found : &default_model_record();
-  return *cache.record;
+  cache.key = position != kNoRecord ? key : kMissKey;
+  cache.position = position;
+  return cached(cache);
+}
+
+const ModelRecord& ModelTable::cached(const Cache& cache) const {
+  return cache.position != kNoRecord ? records_[cache.position] : default_model_record();
 }
 
 const ModelRecord& ModelTable::lookup_by_product(Cache& cache, std::uint32_t product_id) {
   const std::int64_t key = product_id;
   if (cache.valid && cache.key == key)
-    return *cache.record;
+    return cached(cache);
   load_if_empty();
-  for (const ModelRecord& record : records_) {
-    if (record.product_id == product_id)
-      return remember(cache, key, &record);
+  for (std::size_t position = 0; position < records_.size(); ++position) {
+    if (records_[position].product_id == product_id)
+      return remember(cache, key, position);
   }
-  return remember(cache, key, nullptr);
+  return remember(cache, key, kNoRecord);
 }
 
 const ModelRecord& ModelTable::model_by_product(std::uint32_t product_id) {
@@ -409,10 +413,10 @@ ModelRecord* ModelTable::copy_model_by_product(ModelRecord* dst, std::uint32_t p
 const ModelRecord& ModelTable::model_by_index(int index) {
   const std::int64_t key = index > 0 ? index : 0;
   if (by_index_.valid && by_index_.key == key)
-    return *by_index_.record;
+    return cached(by_index_);
   load_if_empty();
   const auto position = static_cast<std::size_t>(key);
-  return remember(by_index_, key, position < records_.size() ? &records_[position] : nullptr);
+  return remember(by_index_, key, position < records_.size() ? position : kNoRecord);
 }
 
 int ModelTable::model_list_text(char* buf, std::size_t size, std::size_t* total) {

@@ -4,8 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
+
+#include "common/huge_buffer.h"
 
 namespace kxsane {
 
@@ -105,23 +106,27 @@ class ModelTable {
   int model_list_fill(char* buf, std::size_t size);
 
   std::size_t size() const { return records_.size(); }
-  const std::deque<ModelRecord>& records() const { return records_; }
+  const HugeBuffer<ModelRecord>& records() const { return records_; }
 
  private:
+  // Positions, not pointers: the records may move as the table grows.
+  static constexpr std::size_t kNoRecord = static_cast<std::size_t>(-1);
   struct Cache {
     bool valid = false;
     std::int64_t key = 0;
-    const ModelRecord* record = nullptr;
+    std::size_t position = kNoRecord;  // kNoRecord: the default record
   };
 
   void load_if_empty();
   const ModelRecord& lookup_by_product(Cache& cache, std::uint32_t product_id);
-  // Caches `key` with `found`, or the miss with the default record.
-  static const ModelRecord& remember(Cache& cache, std::int64_t key, const ModelRecord* found);
+  // Caches `key` with the record at `position`, or the miss (kNoRecord)
+  // with the default record.
+  const ModelRecord& remember(Cache& cache, std::int64_t key, std::size_t position);
+  const ModelRecord& cached(const Cache& cache) const;
 
   std::string models_dir_;
   std::string main_file_;
-  std::deque<ModelRecord> records_;
+  HugeBuffer<ModelRecord> records_;
   Cache by_product_;
   Cache copy_by_product_;
   Cache by_index_;

@@ -7,7 +7,8 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "common/huge_buffer.h"
 
 namespace kxsane {
 
@@ -89,8 +90,8 @@ class DeviceList {
   // Every record's five fields, each NUL-terminated, one record after
   // another: a registry of 100,000 devices takes a few megabytes, not a
   // fixed 320 bytes per record.
-  std::string fields_;
-  std::vector<Entry> records_;
+  HugeBuffer<char> fields_;
+  HugeBuffer<Entry> records_;
 };
 
 }  // namespace kxsane
