@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "common/text.h"
 
@@ -70,66 +71,41 @@ struct FieldViews {
   std::size_t length[kDeviceFieldCount] = {};
 };
 
-// A device form ("DEVICE=%s , %s , %s , IP-ADDRESS=%s ") as the steps of a
-// formatted scan: a blank in the form matches any run of blanks, "%s" skips
-// blanks and takes the next run of non-blanks (kept truncated to 63
-// characters), other characters must match. The scan stops at the first
-// mismatch; the fields not reached stay empty.
-struct ScanStep {
-  enum Kind { kBlanks, kToken, kLiteral } kind;
-  const char* literal;  // for kLiteral
-  int field;            // for kToken
-};
+// Takes the token at `p` for `field` after skipping blanks, as "%s" does;
+// nullptr when the input ends first.
+const char* take_token(const char* p, int field, FieldViews& views) {
+  while (is_blank(*p)) ++p;
+  if (*p == '\0')
+    return nullptr;
+  const char* start = p;
+  while (!ends_token(*p)) ++p;
+  views.start[field] = start;
+  views.length[field] = std::min(static_cast<std::size_t>(p - start), kDeviceFieldSize - 1);
+  return p;
+}
 
-constexpr ScanStep kIpSteps[] = {
-    {ScanStep::kLiteral, "DEVICE=", 0},      {ScanStep::kToken, nullptr, kFriendlyName},
-    {ScanStep::kBlanks, nullptr, 0},         {ScanStep::kLiteral, ",", 0},
-    {ScanStep::kBlanks, nullptr, 0},         {ScanStep::kToken, nullptr, kModelName},
-    {ScanStep::kBlanks, nullptr, 0},         {ScanStep::kLiteral, ",", 0},
-    {ScanStep::kBlanks, nullptr, 0},         {ScanStep::kToken, nullptr, kUsbIds},
-    {ScanStep::kBlanks, nullptr, 0},         {ScanStep::kLiteral, ",", 0},
-    {ScanStep::kBlanks, nullptr, 0},         {ScanStep::kLiteral, "IP-ADDRESS=", 0},
-    {ScanStep::kToken, nullptr, kIpAddress},
-};
-
-constexpr ScanStep kNodeSteps[] = {
-    {ScanStep::kLiteral, "DEVICE=", 0},     {ScanStep::kToken, nullptr, kFriendlyName},
-    {ScanStep::kBlanks, nullptr, 0},        {ScanStep::kLiteral, ",", 0},
-    {ScanStep::kBlanks, nullptr, 0},        {ScanStep::kToken, nullptr, kModelName},
-    {ScanStep::kBlanks, nullptr, 0},        {ScanStep::kLiteral, ",", 0},
-    {ScanStep::kBlanks, nullptr, 0},        {ScanStep::kToken, nullptr, kUsbIds},
-    {ScanStep::kBlanks, nullptr, 0},        {ScanStep::kLiteral, ",", 0},
-    {ScanStep::kBlanks, nullptr, 0},        {ScanStep::kLiteral, "NODENAME=", 0},
-    {ScanStep::kToken, nullptr, kNodeName},
-};
-// The forms' trailing blank matches anything, so it needs no step.
-
-template <std::size_t N>
-void scan_device_form(const char* input, const ScanStep (&steps)[N], FieldViews& views) {
-  for (const ScanStep& step : steps) {
-    switch (step.kind) {
-      case ScanStep::kBlanks:
-        while (is_blank(*input)) ++input;
-        break;
-      case ScanStep::kLiteral:
-        for (const char* l = step.literal; *l != '\0'; ++l, ++input) {
-          if (*input != *l)
-            return;
-        }
-        break;
-      case ScanStep::kToken: {
-        while (is_blank(*input)) ++input;
-        if (*input == '\0')
-          return;
-        const char* start = input;
-        while (!ends_token(*input)) ++input;
-        const auto length = static_cast<std::size_t>(input - start);
-        views.start[step.field] = start;
-        views.length[step.field] = std::min(length, kDeviceFieldSize - 1);
-        break;
-      }
-    }
+// Formatted scan of `line` with the device form whose last key is `key`
+// ("DEVICE=%s , %s , %s , IP-ADDRESS=%s " or "... , NODENAME=%s "): a blank
+// in the form matches any run of blanks, "%s" skips blanks and takes the
+// next run of non-blanks (kept truncated to 63 characters), other
+// characters must match. The scan stops at the first mismatch; the fields
+// not reached stay empty. The form's trailing blank matches anything.
+void scan_device_form(const char* p, std::string_view key, int address_field, FieldViews& views) {
+  if (std::strncmp(p, "DEVICE=", 7) != 0)
+    return;
+  p += 7;
+  for (int field : {kFriendlyName, kModelName, kUsbIds}) {
+    p = take_token(p, field, views);
+    if (p == nullptr)
+      return;
+    while (is_blank(*p)) ++p;
+    if (*p != ',')
+      return;
+    ++p;
   }
+  while (is_blank(*p)) ++p;
+  if (std::strncmp(p, key.data(), key.size()) == 0)
+    take_token(p + key.size(), address_field, views);
 }
 
 // Handles one piece in `line` (terminated, with room for the comma
@@ -156,9 +132,9 @@ bool parse_piece(char* line, FieldViews& views) {
     return false;
   views = FieldViews{};
   if (has_ip) {
-    scan_device_form(line, kIpSteps, views);
+    scan_device_form(line, "IP-ADDRESS=", kIpAddress, views);
   } else if (has_node) {
-    scan_device_form(line, kNodeSteps, views);
+    scan_device_form(line, "NODENAME=", kNodeName, views);
   }
   return true;
 }
