@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 
+#include "common/piece_reader.h"
 #include "common/text.h"
 #include "models/descramble.h"
 
@@ -17,9 +18,6 @@ namespace kxsane {
 const std::uint32_t DEFAULT_VENDOR_ID = KXSANE_DEFAULT_VENDOR_ID;
 
 namespace {
-
-// Files are read in chunks of this size and cut into pieces in memory.
-constexpr std::size_t kChunkSize = 1 << 16;
 
 // Cache key of a lookup that found nothing. No product ID (kept unsigned in
 // the 64-bit key) and no index (every index of 0 or less is keyed 0) equals
@@ -285,6 +283,10 @@ int ModelTable::read_model_file(const std::string& path) {
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "r"));
   if (!file)
     return 0;
+  return read_model_stream(file.get());
+}
+
+int ModelTable::read_model_stream(std::FILE* file) {
   int count = 0;
   bool in_section = false;
   // One piece: handles it and says whether reading goes on.
@@ -308,32 +310,7 @@ int ModelTable::read_model_file(const std::string& path) {
     return true;
   };
 
-  auto chunk = std::make_unique_for_overwrite<char[]>(kChunkSize);
-  char line[kModelPieceMax + 1];
-  std::size_t length = 0;
-  bool reading = true;
-  std::size_t got = 0;
-  while (reading && (got = std::fread(chunk.get(), 1, kChunkSize, file.get())) > 0) {
-    for (std::size_t i = 0; reading && i < got;) {
-      const std::size_t room = std::min(kModelPieceMax - length, got - i);
-      const auto* line_break = static_cast<const char*>(std::memchr(chunk.get() + i, '\n', room));
-      const std::size_t take = line_break != nullptr
-                                   ? static_cast<std::size_t>(line_break - (chunk.get() + i)) + 1
-                                   : room;
-      std::memcpy(line + length, chunk.get() + i, take);
-      length += take;
-      i += take;
-      if (line_break != nullptr || length == kModelPieceMax) {
-        line[length] = '\0';
-        length = 0;
-        reading = handle_piece(line);
-      }
-    }
-  }
-  if (reading && length > 0) {
-    line[length] = '\0';
-    handle_piece(line);
-  }
+  read_pieces<kModelPieceMax>(file, handle_piece);
   return count;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "common/huge_buffer.h"
@@ -79,6 +80,8 @@ class ModelTable {
   // Reads one model description file and appends its model lines. Returns
   // the number of model lines met, 0 when the file cannot be opened.
   int read_model_file(const std::string& path);
+  // The same for model description text read from `file`.
+  int read_model_stream(std::FILE* file);
 
   // On the table as it stands (an empty table finds nothing):
   int model_exists(const char* name) const;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string_view>
 
+#include "common/piece_reader.h"
 #include "common/text.h"
 
 namespace kxsane {
@@ -192,16 +193,10 @@ int DeviceList::read_device_stream(std::FILE* file) {
     records_.reserve(records_.size() + size / 32);
   }
   int appended = 0;
-  char line[kLineCapacity];
-  std::size_t length = 0;
   FieldViews views;
-  // A piece is a C string, so a NUL byte inside it ends what the parser
-  // sees.
-  auto finish_piece = [&] {
-    line[length] = '\0';
-    length = 0;
+  read_pieces<kPieceMax, kLineCapacity - kPieceMax - 1>(file, [&](char* line) {
     if (!parse_piece(line, views))
-      return;
+      return true;
     Entry entry{fields_.size(), {}};
     char packed[kDeviceFieldCount * kDeviceFieldSize];
     std::size_t used = 0;
@@ -215,25 +210,8 @@ int DeviceList::read_device_stream(std::FILE* file) {
     fields_.append(packed, used);
     records_.push_back(entry);
     ++appended;
-  };
-  char chunk[1 << 16];
-  std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-    // Pieces end after a line break or at kPieceMax characters.
-    for (std::size_t i = 0; i < got;) {
-      const std::size_t room = std::min(kPieceMax - length, got - i);
-      const void* line_break = std::memchr(chunk + i, '\n', room);
-      const std::size_t take =
-          line_break != nullptr ? static_cast<const char*>(line_break) - (chunk + i) + 1 : room;
-      std::memcpy(line + length, chunk + i, take);
-      length += take;
-      i += take;
-      if (line_break != nullptr || length == kPieceMax)
-        finish_piece();
-    }
-  }
-  if (length > 0)
-    finish_piece();
+    return true;
+  });
   return appended;
 }
 
