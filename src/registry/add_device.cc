@@ -35,16 +35,34 @@ bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// "," and "=" separate the fields of a device line, so a model text holding
-// one would read back as other fields.
+// "," and "=" separate the fields of a device line, and the reader takes a
+// vertical tab (which whitespace removal keeps) for a blank, so a model text
+// holding one would read back as other fields.
 bool holds_field_separator(const char* text) {
-  return std::strpbrk(text, ",=") != nullptr;
+  return std::strpbrk(text, ",=\v") != nullptr;
 }
 
-// The device line, with its line break, for the values as checked.
-std::string device_line(const char* name, const char* quoted_model, const char* usb_ids,
-                        const char* ip, const char* node) {
-  std::string line = std::string("DEVICE=") + name + " , " + quoted_model + " , " + usb_ids + " , ";
+}  // namespace
+
+std::optional<std::string> device_line_for(const char* name, const char* model_text,
+                                           const char* usb_ids, const char* ip, const char* node,
+                                           std::string& refusal) {
+  // Values that would write a line with no address, or one that reads back
+  // with other fields, are refused before anything is written.
+  if ((ip[0] == '\0' && node[0] == '\0') || (node[0] != '\0' && !is_plain_host(node))) {
+    refusal = "Invalid IP address or NODENAME\n";
+    return std::nullopt;
+  }
+  if (holds_field_separator(model_text)) {
+    refusal = std::string("Invalid model (") + model_text + ")\n";
+    return std::nullopt;
+  }
+  if (ip[0] != '\0' && !is_valid_ipv4(ip)) {
+    refusal = std::string("Invalid IP address (") + ip + ")\n";
+    return std::nullopt;
+  }
+  std::string line =
+      std::string("DEVICE=") + name + " , \"" + model_text + "\" , " + usb_ids + " , ";
   if (node[0] != '\0') {
     line += std::string("NODENAME=") + node + " ";
   } else {
@@ -52,8 +70,6 @@ std::string device_line(const char* name, const char* quoted_model, const char* 
   }
   return line + "\n";
 }
-
-}  // namespace
 
 int add_device(const Paths& paths, DeviceList& devices, ModelTable& models, char** argv, int argc) {
   // The temporary file comes first: without one the command ends silently.
@@ -106,31 +122,18 @@ int add_device(const Paths& paths, DeviceList& devices, ModelTable& models, char
   models.free_model_table();
 
   strip_whitespace(model_text);
-  strip_whitespace(quoted_model);
   strip_whitespace(ip);
   strip_whitespace(node);
   strip_whitespace(usb_ids);
 
-  // Values that would write a line with no address, or one that reads back
-  // with other fields, are refused before anything is written.
-  if (ip[0] == '\0' && node[0] == '\0') {
-    std::printf("Invalid IP address or NODENAME\n");
+  std::string refusal;
+  const std::optional<std::string> line =
+      device_line_for(name, model_text, usb_ids, ip, node, refusal);
+  if (!line) {
+    std::fputs(refusal.c_str(), stdout);
     return 0;
   }
-  if (node[0] != '\0' && !is_plain_host(node)) {
-    std::printf("Invalid IP address or NODENAME\n");
-    return 0;
-  }
-  if (holds_field_separator(model_text)) {
-    std::printf("Invalid model (%s)\n", model_text);
-    return 0;
-  }
-  if (ip[0] != '\0' && !is_valid_ipv4(ip)) {
-    std::printf("Invalid IP address (%s)\n", ip);
-    return 0;
-  }
-
-  Status status = temp->write(device_line(name, quoted_model, usb_ids, ip, node));
+  Status status = temp->write(*line);
   if (status.ok())
     status = prepend_to_config(paths, *temp);
   if (!status.ok())

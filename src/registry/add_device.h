@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
+#include <string>
 
 #include "common/paths.h"
 #include "models/model_table.h"
@@ -18,6 +20,15 @@ namespace kxsane {
 // stays as it was and one line naming it is printed. Returns 0, or -1 (and
 // prints nothing) when no temporary file can be made.
 int add_device(const Paths& paths, DeviceList& devices, ModelTable& models, char** argv, int argc);
+
+// The device line (with its line break) that the add command writes for
+// values whose whitespace is removed, or none with the message that refuses
+// them in `refusal`: no address, a node name that is not a plain host name,
+// a model text that would read back as other fields, an IP address that is
+// not valid. `model_text` is the model without its quotes.
+std::optional<std::string> device_line_for(const char* name, const char* model_text,
+                                           const char* usb_ids, const char* ip, const char* node,
+                                           std::string& refusal);
 
 // Copies the value of the first argument that begins with `key` (up to the
 // first space, tab or end, at most `size` - 1 characters) into `dst`; leaves

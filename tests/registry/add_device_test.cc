@@ -105,6 +105,26 @@ TEST(Ipv4, RejectsEverythingElse) {
 }
 
 // The add command against a registry in the test's own directory.
+TEST(DeviceLine, WrittenLinesReadBackIntoTheSameFields) {
+  std::string refusal;
+  const auto by_node = device_line_for("lab", "M-2", "Unknown", "1.2.3.4", "KXN_1", refusal);
+  ASSERT_TRUE(by_node);
+  EXPECT_EQ(*by_node, "DEVICE=lab , \"M-2\" , Unknown , NODENAME=KXN_1 \n");
+  DeviceRecord record;
+  ASSERT_TRUE(parse_device_line(*by_node, record));
+  EXPECT_STREQ(record.fields[kModelName], "\"M-2\"");
+  EXPECT_STREQ(record.fields[kNodeName], "KXN_1");
+  EXPECT_STREQ(record.fields[kIpAddress], "");
+}
+
+TEST(DeviceLine, ModelsThatWouldReadBackAsOtherFieldsAreRefused) {
+  for (const char* model : {"a,b", "a=b", "a\vb"}) {
+    std::string refusal;
+    EXPECT_FALSE(device_line_for("n", model, "Unknown", "1.2.3.4", "", refusal)) << model;
+    EXPECT_EQ(refusal, std::string("Invalid model (") + model + ")\n");
+  }
+}
+
 class AddDevice : public ::testing::Test {
  protected:
   AddDevice()
