@@ -9,11 +9,17 @@ namespace kxsane {
 // file: 29 bytes with its line break.
 inline constexpr char kLoggingLine[] = "log=/tmp/kx_sane.log , 1 , w\n";
 
-// Handler of "-LI". Returns 0, or -1 when no temporary file can be made.
+// Both change the device configuration file under the configuration lock and
+// print nothing, unless the change could not be made: then the file is as it
+// was and one line says so.
+
+// Handler of "-LI": puts the logging line at the top; adjacent duplicate
+// lines are merged. Returns 0, or -1 when no temporary file can be made.
 int logging_on(const Paths& paths);
 
 // Handler of "-LO": removes every "log=" entry and what follows it on its
-// line. Returns 0, or -1 when no temporary file can be made.
+// line; adjacent duplicate lines are merged. Returns 0, or -1 when no
+// temporary file can be made.
 int logging_off(const Paths& paths);
 
 }  // namespace kxsane
