@@ -110,7 +110,7 @@ TEST(AddFaults, FullTmpLeavesTheRegistry) {
   EXPECT_EQ(config_entries(sb), "kxsanenetdevice4.cfg\n");
 }
 
-TEST(AddFaults, NoTemporaryFileEndsSilently) {
+TEST(AddFaults, NoTemporaryFileChangesNothingAndSaysSo) {
   KXSANE_REQUIRE_SANDBOX();
   Sandbox sb;
   sb.write(kDeviceCfg, "# registry\n");
@@ -119,7 +119,9 @@ TEST(AddFaults, NoTemporaryFileEndsSilently) {
       "\"$KX\" -a name=new model=m ip=10.9.9.9\n"
       "mount -o remount,rw /tmp\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.out, std::string("Could not update ") + kRegistryPath +
+                       ", it was left unchanged: cannot create a temporary file: Read-only file "
+                       "system\n");
   EXPECT_EQ(sb.read(kDeviceCfg), "# registry\n");
   EXPECT_EQ(sb.tmp_entries(), "");
 }

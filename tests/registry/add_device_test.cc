@@ -187,9 +187,12 @@ TEST_F(AddDevice, ValuesAreCutToTheirCapacities) {
             "Invalid IP address (1.2.3.4" + std::string(22, '5') + ")\n");
 }
 
-TEST_F(AddDevice, NoTemporaryFileMeansNoMessageAndNoChange) {
+TEST_F(AddDevice, NoTemporaryFileChangesNothingAndSaysSo) {
   paths_.temp_template = dir_.file("missing/kxsane_tempfile4_XXXXXX");
-  EXPECT_EQ(add({"kx", "-a", "name=a", "model=m", "ip=1.2.3.4"}), "");
+  EXPECT_EQ(add({"kx", "-a", "name=a", "model=m", "ip=1.2.3.4"}),
+            "Could not update " + paths_.device_config +
+                ", it was left unchanged: cannot create a temporary file: No such file or "
+                "directory\n");
   EXPECT_EQ(last_result_, -1);
   EXPECT_EQ(registry(), std::nullopt);
 }
