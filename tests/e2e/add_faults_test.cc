@@ -25,15 +25,6 @@ std::string registry_of(std::size_t bytes) {
   return content;
 }
 
-std::string config_entries(const Sandbox& sb) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(sb.state_path()))
-    names.insert(entry.path().filename());
-  std::string out;
-  for (const auto& name : names) out += name + "\n";
-  return out;
-}
-
 // One line, naming the registry as the tool prints its path.
 void expect_unchanged_message(const std::string& out) {
   EXPECT_EQ(out.rfind(std::string("Could not update ") + kRegistryPath + ",", 0), 0u) << out;
@@ -48,7 +39,7 @@ std::string add_that_fails(Sandbox& sb, const std::string& content, const RunOpt
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(sb.read(kDeviceCfg), content);
   EXPECT_EQ(sb.tmp_entries(), "");
-  EXPECT_EQ(config_entries(sb), "kxsanenetdevice4.cfg\n");
+  EXPECT_EQ(sb.config_entries(), "kxsanenetdevice4.cfg\n");
   return r.out;
 }
 
@@ -107,7 +98,7 @@ TEST(AddFaults, FullTmpLeavesTheRegistry) {
   expect_unchanged_message(r.out);
   EXPECT_EQ(sb.read(kDeviceCfg), content);
   EXPECT_EQ(sb.tmp_entries(), "");
-  EXPECT_EQ(config_entries(sb), "kxsanenetdevice4.cfg\n");
+  EXPECT_EQ(sb.config_entries(), "kxsanenetdevice4.cfg\n");
 }
 
 TEST(AddFaults, NoTemporaryFileChangesNothingAndSaysSo) {

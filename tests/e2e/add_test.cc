@@ -20,16 +20,6 @@ constexpr char kModels[] =
     "0x4ab:0x2f0, 503, 1, \"KX 200\"\n";
 constexpr char kMoreModels[] = "[Support Model]\n0x1e:0xabc, 1, 1, \"KX-9\"\n";
 
-// The names in the configuration directory's state, sorted, one per line.
-std::string config_entries(const Sandbox& sb) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(sb.state_path()))
-    names.insert(entry.path().filename());
-  std::string out;
-  for (const auto& name : names) out += name + "\n";
-  return out;
-}
-
 class AddCommand : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -72,7 +62,7 @@ TEST_F(AddCommand, RegistersNewestFirstWithTheModelsUsbIds) {
             "DEVICE=lab_2 , \"KX-9\" , 0x1e:0xabc , NODENAME=KXN_0012 \n"
             "DEVICE=office , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.0.0.5 \n");
   EXPECT_EQ(sb_.tmp_entries(), "");
-  EXPECT_EQ(config_entries(sb_), "Kxsane4.ini\nkxsanenetdevice4.cfg\nmodels4\n");
+  EXPECT_EQ(sb_.config_entries(), "Kxsane4.ini\nkxsanenetdevice4.cfg\nmodels4\n");
 }
 
 TEST_F(AddCommand, HandWrittenLinesStayBelowTheNewOne) {
@@ -127,7 +117,7 @@ TEST_F(AddCommand, RefusalsInCheckOrderChangeNothing) {
     EXPECT_EQ(registry(), registered) << args.back();
     EXPECT_EQ(sb_.tmp_entries(), "") << args.back();
   }
-  EXPECT_EQ(config_entries(sb_), "Kxsane4.ini\nkxsanenetdevice4.cfg\nmodels4\n");
+  EXPECT_EQ(sb_.config_entries(), "Kxsane4.ini\nkxsanenetdevice4.cfg\nmodels4\n");
 }
 
 TEST_F(AddCommand, LongValuesAreCutAndBlanksRemoved) {
@@ -188,7 +178,7 @@ TEST_F(AddCommand, RegistryThatIsALinkStaysALink) {
   EXPECT_EQ(fs::read_symlink(sb_.state_path(kDeviceCfg)), "saved/devices.cfg");
   EXPECT_EQ(sb_.read("saved/devices.cfg"),
             "DEVICE=a , \"m\" , Unknown , IP-ADDRESS=1.2.3.4 \n# old\n");
-  EXPECT_EQ(config_entries(sb_), "Kxsane4.ini\nkxsanenetdevice4.cfg\nmodels4\nsaved\n");
+  EXPECT_EQ(sb_.config_entries(), "Kxsane4.ini\nkxsanenetdevice4.cfg\nmodels4\nsaved\n");
   std::set<std::string> saved;
   for (const auto& entry : fs::directory_iterator(sb_.state_path("saved")))
     saved.insert(entry.path().filename());

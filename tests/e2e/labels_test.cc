@@ -15,15 +15,6 @@ RunResult run_and_list(Sandbox& sb, const std::string& then) {
   return sb.shell(then + "\ncd /etc/opt && find . | LC_ALL=C sort\n");
 }
 
-std::string config_entries(const Sandbox& sb) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(sb.state_path()))
-    names.insert(entry.path().filename());
-  std::string out;
-  for (const auto& name : names) out += name + "\n";
-  return out;
-}
-
 constexpr char kTree[] =
     ".\n./kestrel\n./kestrel/scanner\n./kestrel/scanner/kxscan4\n"
     "./kestrel/scanner/kxscan4/kxsanenetdevice4.cfg\n";
@@ -40,7 +31,7 @@ TEST(LabelsE2e, SaveAndLoadRoundTripByteForByte) {
   EXPECT_EQ(sb.read(kDeviceCfg), content);
   EXPECT_EQ(sb.read("office.kxsaneconfig4"), content);
   EXPECT_EQ(sb.tmp_entries(), "");
-  EXPECT_EQ(config_entries(sb), "kxsanenetdevice4.cfg\noffice.kxsaneconfig4\n");
+  EXPECT_EQ(sb.config_entries(), "kxsanenetdevice4.cfg\noffice.kxsaneconfig4\n");
 }
 
 TEST(LabelsE2e, EmptyLabelIsAFileOfItsOwn) {
@@ -67,7 +58,7 @@ TEST(LabelsE2e, SaveWithoutRegistryIsAnInvalidParameter) {
   KXSANE_REQUIRE_SANDBOX();
   Sandbox sb;
   EXPECT_EQ(sb.run({"-s:x"}).out, "Invalid parameter\n");
-  EXPECT_EQ(config_entries(sb), "");
+  EXPECT_EQ(sb.config_entries(), "");
   EXPECT_EQ(sb.tmp_entries(), "");
 }
 
@@ -77,7 +68,7 @@ TEST(LabelsE2e, LoadOfMissingLabelLeavesTheRegistry) {
   sb.write(kDeviceCfg, "kept\n");
   EXPECT_EQ(sb.run({"-l:none"}).out, "Invalid parameter\n");
   EXPECT_EQ(sb.read(kDeviceCfg), "kept\n");
-  EXPECT_EQ(config_entries(sb), "kxsanenetdevice4.cfg\n");
+  EXPECT_EQ(sb.config_entries(), "kxsanenetdevice4.cfg\n");
 }
 
 TEST(LabelsE2e, LoadOfEmptyLabelEmptiesTheRegistry) {

@@ -14,15 +14,6 @@ std::string device(const std::string& name, const std::string& ip = "10.0.0.1") 
   return "DEVICE=" + name + " , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=" + ip + " \n";
 }
 
-std::string config_entries(const Sandbox& sb) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(sb.state_path()))
-    names.insert(entry.path().filename());
-  std::string out;
-  for (const auto& name : names) out += name + "\n";
-  return out;
-}
-
 struct RemoveCase {
   const char* what;
   std::vector<std::string> names;
@@ -65,7 +56,7 @@ TEST(RemoveE2e, WholeRegistryAfterEachCall) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(sb.read(kDeviceCfg), test.after);
     EXPECT_EQ(sb.tmp_entries(), "");
-    EXPECT_EQ(config_entries(sb), "kxsanenetdevice4.cfg\n");
+    EXPECT_EQ(sb.config_entries(), "kxsanenetdevice4.cfg\n");
   }
 }
 
@@ -139,7 +130,7 @@ TEST(RemoveE2e, NamesAreMatchedLiterallyAndNeverRun) {
     EXPECT_EQ(sb.read(kDeviceCfg), "# top\n\n" + kept);
     // A marker an injected command would make lands in the namespace's /tmp.
     EXPECT_EQ(sb.tmp_entries(), "");
-    EXPECT_EQ(config_entries(sb), "kxsanenetdevice4.cfg\n");
+    EXPECT_EQ(sb.config_entries(), "kxsanenetdevice4.cfg\n");
   }
 }
 

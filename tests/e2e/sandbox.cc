@@ -224,6 +224,16 @@ void Sandbox::add_stub(const std::string& name, const std::string& script) {
   write_file(work_ + "/stubs/" + name, script, true);
 }
 
+std::string Sandbox::config_entries() const {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(state_path())) {
+    names.insert(entry.path().filename());
+  }
+  std::string out;
+  for (const auto& name : names) out += name + "\n";
+  return out;
+}
+
 std::string Sandbox::stub_calls() const {
   return read_file(work_ + "/stub-calls").value_or("");
 }

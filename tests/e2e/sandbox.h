@@ -71,6 +71,9 @@ class Sandbox {
   // Adds (or replaces) a stub program that shadows the system's one.
   void add_stub(const std::string& name, const std::string& script);
 
+  // The names in the configuration directory's state, sorted, one per line.
+  std::string config_entries() const;
+
   // The calls the stubs recorded, one line each: the program name followed
   // by each argument in brackets, e.g. "ping [10.0.0.5] [-w] [10]".
   std::string stub_calls() const;
