@@ -86,8 +86,8 @@ class HugeBuffer {
     if (raw == MAP_FAILED)
       throw std::bad_alloc();
     auto* start = static_cast<char*>(raw);
-    auto* aligned = reinterpret_cast<char*>(
-        (reinterpret_cast<std::uintptr_t>(start) + kHugePage - 1) & ~(kHugePage - 1));
+    const std::size_t misalignment = reinterpret_cast<std::uintptr_t>(start) % kHugePage;
+    char* aligned = misalignment == 0 ? start : start + (kHugePage - misalignment);
     if (aligned > start)
       ::munmap(start, static_cast<std::size_t>(aligned - start));
     const std::size_t tail =

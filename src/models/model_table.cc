@@ -400,7 +400,7 @@ int ModelTable::model_list_text(char* buf, std::size_t size, std::size_t* total)
   load_if_empty();
   std::size_t used = 0;
   // Room for the widest text: five numbers, five commas, a full name, NUL.
-  char text[kModelNameSize + 5 * 12 + 8];
+  char text[kModelNameSize + std::size_t{5} * 12 + 8];
   for (const ModelRecord& r : records_) {
     const int printed = std::snprintf(
         text, sizeof text, "%d,0x%x,0x%x,%d,%d,%s", r.series, static_cast<unsigned>(r.vendor_id),

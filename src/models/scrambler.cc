@@ -68,7 +68,7 @@ Status convert_section_line(std::string_view piece, std::size_t line_number, Dir
       return Status::Ok();
     }
     std::string plain;
-    const Status status = unscramble_content(content.substr(1), line_number, plain);
+    Status status = unscramble_content(content.substr(1), line_number, plain);
     if (!status.ok())
       return status;
     out += plain;
@@ -108,10 +108,9 @@ Status convert(const std::string& input, std::string& output, Direction directio
   bool at_line_start = true;
   for (std::size_t pos = 0; pos < input.size();) {
     const std::size_t room = std::min(kModelPieceMax, input.size() - pos);
-    const auto* line_break = static_cast<const char*>(std::memchr(input.data() + pos, '\n', room));
-    const bool ends_line = line_break != nullptr;
-    const std::size_t length =
-        ends_line ? static_cast<std::size_t>(line_break - (input.data() + pos)) + 1 : room;
+    const std::size_t line_break = std::string_view(input.data() + pos, room).find('\n');
+    const bool ends_line = line_break != std::string_view::npos;
+    const std::size_t length = ends_line ? line_break + 1 : room;
     const std::string_view piece(input.data() + pos, length);
     const bool whole_line = at_line_start && (ends_line || pos + length == input.size());
 
@@ -125,8 +124,7 @@ Status convert(const std::string& input, std::string& output, Direction directio
                                    "1023-character pieces"));
     } else {
       bool section_end = false;
-      const Status status =
-          convert_section_line(piece, line_number, direction, output, section_end);
+      Status status = convert_section_line(piece, line_number, direction, output, section_end);
       if (!status.ok())
         return status;
       if (section_end)

@@ -20,7 +20,7 @@ namespace {
 constexpr std::size_t kPieceMax = 276;
 // Room for a piece, the two characters each of three expanded commas add,
 // and the terminator.
-constexpr std::size_t kLineCapacity = kPieceMax + 2 * 3 + 1;
+constexpr std::size_t kLineCapacity = kPieceMax + std::size_t{2} * 3 + 1;
 
 // Characters by class, for the scans that run once per character of the
 // file: blanks as the formatted scan knows them, and what ends a token.
@@ -160,7 +160,7 @@ struct FileCloser {
 
 }  // namespace
 
-bool parse_device_line(std::string line, DeviceRecord& record) {
+bool parse_device_line(const std::string& line, DeviceRecord& record) {
   char buffer[kLineCapacity] = {};
   copy_truncated(buffer, kPieceMax + 1, line.c_str(), std::strlen(line.c_str()));
   FieldViews views;

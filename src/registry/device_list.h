@@ -34,7 +34,7 @@ struct DeviceRecord {
 // configuration file. Returns true and fills `record` when the line yields a
 // device record; comments, section headers, empty lines, lines without "="
 // and the logging line yield none. Exposed for tests and fuzzing.
-bool parse_device_line(std::string line, DeviceRecord& record);
+bool parse_device_line(const std::string& line, DeviceRecord& record);
 
 // Owns the records; loads itself lazily from `path`. While it is empty every
 // accessor reads the file again; once it holds a record it is never re-read.
