@@ -89,7 +89,7 @@ TEST(AddFaults, FullTmpLeavesTheRegistry) {
   KXSANE_REQUIRE_SANDBOX();
   Sandbox sb;
   // The new line fits into the temporary file; the registry behind it not.
-  const std::string content = registry_of(12 * 1024);
+  const std::string content = registry_of(std::size_t{12} * 1024);
   sb.write(kDeviceCfg, content);
   const RunResult r = sb.shell(
       "mount -t tmpfs -o size=4k,mode=1777 kxsane-small /tmp || exit 9\n"

@@ -136,7 +136,7 @@ TEST(RemoveFaultsE2e, FullTmpLeavesTheRegistry) {
   // The registry does not fit into the temporary file.
   const std::string fill = "mount -t tmpfs -o size=4k,mode=1777 kxsane-small /tmp || exit 9\n";
   for (const Command& command : {kRemove, kLoggingOn, kLoggingOff})
-    expect_nothing_changed(command, registry_of(12 * 1024), "saved\n", {}, fill);
+    expect_nothing_changed(command, registry_of(std::size_t{12} * 1024), "saved\n", {}, fill);
 }
 
 TEST(RemoveFaultsE2e, NoTemporaryFileLeavesTheRegistryAndSaysSo) {

@@ -12,8 +12,6 @@
 #include <set>
 #include <sstream>
 
-extern char** environ;
-
 namespace kxsane::e2e {
 
 namespace fs = std::filesystem;
@@ -42,6 +40,7 @@ void write_file(const std::string& path, const std::string& content, bool execut
 // Runs argv and returns its exit status (-1 when it cannot run or is killed).
 int spawn_and_wait(const std::vector<std::string>& args) {
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   pid_t pid = 0;
@@ -73,7 +72,7 @@ std::string stub_script(const std::string& name, const std::string& work) {
 
 // A directory of links to every program on the test's PATH except `hidden`.
 std::string path_without(const std::string& work, const std::vector<std::string>& hidden) {
-  const std::string dir = work + "/path-without";
+  std::string dir = work + "/path-without";
   fs::remove_all(dir);
   fs::create_directories(dir);
   const std::set<std::string> skip(hidden.begin(), hidden.end());
@@ -86,9 +85,10 @@ std::string path_without(const std::string& work, const std::vector<std::string>
       if (skip.count(name) != 0)
         continue;
       std::error_code ignored;
-      if (fs::exists(fs::symlink_status(dir + "/" + name, ignored)))
+      const fs::path link = fs::path(dir) / name;
+      if (fs::exists(fs::symlink_status(link, ignored)))
         continue;
-      fs::create_symlink(program.path(), dir + "/" + name, ignored);
+      fs::create_symlink(program.path(), link, ignored);
     }
   }
   return dir;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -37,7 +38,8 @@ std::string value_of(Args& args, const char* key, std::size_t size, const char* 
   std::string dst(size + 16, '#');
   std::snprintf(dst.data(), dst.size(), "%s", initial);
   get_key_value(args.argv(), args.argc(), key, dst.data(), size);
-  return dst.c_str();
+  dst.resize(std::strlen(dst.data()));  // the value, up to its terminator
+  return dst;
 }
 
 TEST(KeyValue, FirstArgumentWithTheKeyWinsFromTheProgramNameOn) {

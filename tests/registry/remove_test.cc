@@ -53,6 +53,7 @@ TEST(RemoveDevices, NoTemporaryFileReportsTheFileUnchanged) {
   paths.temp_template = dir.file("no-such-dir/kxsane_tempfile4_XXXXXX");
   std::vector<std::string> args = {"kxsaneconfig4", "-r", "a"};
   std::vector<char*> argv;
+  argv.reserve(args.size());
   for (auto& a : args) argv.push_back(a.data());
   int result = 0;
   const std::string out = capture_stdout([&] { result = remove_devices(paths, argv.data(), 3); });
