@@ -9,17 +9,9 @@
 #include "common/text.h"
 #include "shell_words.h"
 
-using kxsane::fuzz::bre_literal;
 using kxsane::fuzz::shell_words;
 
-namespace {
-
-void check(bool condition) {
-  if (!condition)
-    std::abort();
-}
-
-}  // namespace
+using kxsane::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string value(reinterpret_cast<const char*>(data), size);
@@ -38,18 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(words && words->size() == 4 && (*words)[1] == value && (*words)[1][0] != '-');
   }
 
-  const auto remove = kxsane::remove_device_command("/tmp/t", value, "/etc/c.cfg");
-  check(remove.has_value() == (value.find('\n') == std::string::npos));
-  if (remove && value.find('\0') == std::string::npos) {
-    const auto words = shell_words(*remove);
-    check(words && words->size() == 9);
-    const std::string& script = (*words)[4];
-    const std::string head = "s/DEVICE=", tail = " .*$//";
-    check(script.rfind(head, 0) == 0 && script.size() >= head.size() + tail.size());
-    check(script.compare(script.size() - tail.size(), tail.size(), tail) == 0);
-    const auto literal =
-        bre_literal(script.substr(head.size(), script.size() - head.size() - tail.size()));
-    check(literal && *literal == value);
-  }
+  kxsane::fuzz::check_remove_command(value);
   return 0;
 }

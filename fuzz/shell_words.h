@@ -4,9 +4,12 @@
 // globbing, other operators, double quotes).
 #pragma once
 
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "common/shell_command.h"
 
 namespace kxsane::fuzz {
 
@@ -101,6 +104,31 @@ inline std::optional<std::string> bre_literal(const std::string& pattern) {
     }
   }
   return out;
+}
+
+// A property that does not hold ends the run, so that the fuzzer reports it.
+inline void check(bool condition) {
+  if (!condition)
+    std::abort();
+}
+
+// The remove command's text for `name` hands the shell exactly the design's
+// nine words, and its sed pattern matches `name` literally; a name with a
+// line break gets no command.
+inline void check_remove_command(const std::string& name) {
+  const auto command = remove_device_command("/tmp/t", name, "/etc/c.cfg");
+  check(command.has_value() == (name.find('\n') == std::string::npos));
+  if (!command || name.find('\0') != std::string::npos)
+    return;
+  const auto words = shell_words(*command);
+  check(words && words->size() == 9);
+  const std::string& script = (*words)[4];
+  const std::string head = "s/DEVICE=", tail = " .*$//";
+  check(script.rfind(head, 0) == 0 && script.size() >= head.size() + tail.size());
+  check(script.compare(script.size() - tail.size(), tail.size(), tail) == 0);
+  const auto literal =
+      bre_literal(script.substr(head.size(), script.size() - head.size() - tail.size()));
+  check(literal && *literal == name);
 }
 
 }  // namespace kxsane::fuzz
