@@ -9,15 +9,10 @@
 #   generated in WORK_DIR (default: BUILD_DIR/bench-add).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:-$here/../build/default}" && pwd)
-kx=$build/kxsaneconfig4
-work=${2:-$build/bench-add}
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
-case "$kx$work" in
-  /tmp/*) echo "the binary and the inputs must be outside /tmp, which the namespace hides" >&2
-          exit 2 ;;
-esac
+. "$here/lib.sh"
+build=${1:-$here/../build/default}
+kx=$(bench_path "$build/kxsaneconfig4")
+work=$(bench_path "${2:-$build/bench-add}" dir)
 
 awk 'BEGIN {
   for (i = 0; i < 100000; i++)
@@ -29,13 +24,9 @@ awk 'BEGIN {
   for (i = 0; i < 10000; i++) printf "0x4ab:0x%x, 503, 1, \"KX-%d\", 1, 2, a, b, c\n", i, i
 }' > "$work/Kxsane4.ini"
 
-unshare -m --propagation private /bin/bash -s "$kx" "$work" <<'INNER'
+in_namespace "$kx" "$work" <<'INNER'
 set -euo pipefail
 kx=$1 work=$2
-mount -t tmpfs kxbench /etc/opt
-mount -t tmpfs kxbench /tmp
-cfg=/etc/opt/kestrel/scanner/kxscan4
-mkdir -p "$cfg"
 cp "$work/Kxsane4.ini" "$cfg/Kxsane4.ini"
 registry=$cfg/kxsanenetdevice4.cfg
 new_line='DEVICE=bench , "KX-9999" , 0x4ab:0x270f , IP-ADDRESS=10.200.0.1 '

@@ -6,22 +6,17 @@
 # Usage: bench/ping_bench.sh [BUILD_DIR]   (run as root)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=${1:-$here/../build/default}
-kx=$(cd "$build" && pwd)/kxsaneconfig4
-out=$here/out/ping
-mkdir -p "$out"
+. "$here/lib.sh"
+kx=$(bench_path "${1:-$here/../build/default}/kxsaneconfig4")
+out=$(bench_path "$here/out/ping" dir)
 
 for n in 10000 100000; do
   awk -v n="$n" 'BEGIN { for (i = 0; i < n; i++) print "x=y" }' > "$out/cfg-$n"
 done
 
-unshare -m --propagation private /bin/bash -s "$kx" "$out" <<'INNER'
+in_namespace "$kx" "$out" <<'INNER'
 set -euo pipefail
 kx=$1 out=$2
-mount -t tmpfs kxbench /etc/opt
-mount -t tmpfs kxbench /tmp
-cfg=/etc/opt/kestrel/scanner/kxscan4
-mkdir -p "$cfg"
 best_ms() {  # best wall time of 5 runs of "$kx -p", in milliseconds
   local best=999999999 t0 t1 ms
   for _ in 1 2 3 4 5; do

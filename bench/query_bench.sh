@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Benchmark of "kxsaneconfig4 -q": a model file of 10,000 model lines and a
 # device configuration file of 100,000 devices (half by IP address, half by
 # node name), against a plain awk script producing the same report.
@@ -10,7 +10,7 @@
 #   WORK_DIR  where the inputs and outputs go (default: build/bench-query of
 #             this repository; never under /tmp, which the run hides)
 #
-# The runs happen inside a private mount namespace (unshare -m, or unshare -rm
+# The runs happen inside a private mount namespace (bench/lib.sh: unshare -m, or -rm
 # when not root) with fresh tmpfs mounts over /etc/opt and /tmp, so the
 # machine's own configuration is never touched. Target: -q takes at most a
 # quarter of the awk script's time, and its peak memory stays under 64 MiB.
@@ -18,6 +18,7 @@ set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(dirname "$here")
+. "$here/lib.sh"
 binary=""
 runs=5
 while getopts b:r: opt; do
@@ -31,16 +32,13 @@ shift $((OPTIND - 1))
 work=${1:-$repo/build/bench-query}
 
 if [ -z "$binary" ]; then
-  for candidate in "$repo/build/models/kxsaneconfig4" "$repo/build/default/kxsaneconfig4"; do
+  for candidate in "$repo/build/default/kxsaneconfig4"; do
     if [ -x "$candidate" ]; then binary=$candidate; break; fi
   done
 fi
 [ -n "$binary" ] && [ -x "$binary" ] || { echo "query_bench: no kxsaneconfig4 binary; build first or pass -b" >&2; exit 2; }
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
-binary=$(cd "$(dirname "$binary")" && pwd)/$(basename "$binary")
-case "$work/" in /tmp/*) echo "query_bench: $work is under /tmp, which the run hides" >&2; exit 2 ;; esac
-case "$binary" in /tmp/*) echo "query_bench: $binary is under /tmp, which the run hides" >&2; exit 2 ;; esac
+work=$(bench_path "$work" dir)
+binary=$(bench_path "$binary")
 
 echo "generating inputs in $work"
 awk 'BEGIN {
@@ -67,10 +65,6 @@ cp "$here/query_report.awk" "$work/query_report.awk"
 cat > "$work/inside.sh" <<'INSIDE'
 set -eu
 work=$1 binary=$2 runs=$3 timer=$4
-mount -t tmpfs -o mode=0755 kxsane-bench-etc /etc/opt
-mount -t tmpfs -o mode=1777 kxsane-bench-tmp /tmp
-cfg=/etc/opt/kestrel/scanner/kxscan4
-mkdir -p "$cfg"
 cp "$work/Kxsane4.ini" "$work/kxsanenetdevice4.cfg" "$cfg/"
 # The timer's own peak figure counts the Python process that spawns the
 # command; /usr/bin/time forks from a small program and measures closer.
@@ -86,8 +80,7 @@ echo "kx $(python3 "$timer" "$runs" "$work/kx.out" "$binary" -q) $(peak_kib "$bi
 echo "awk $(python3 "$timer" "$runs" "$work/awk.out" "$@") $(peak_kib "$@")"
 INSIDE
 
-if [ "$(id -u)" = 0 ]; then ns="unshare -m --propagation private"; else ns="unshare -r -m --propagation private"; fi
-$ns /bin/sh "$work/inside.sh" "$work" "$binary" "$runs" "$here/query_timer.py" > "$work/figures"
+in_namespace "$work" "$binary" "$runs" "$here/query_timer.py" < "$work/inside.sh" > "$work/figures"
 
 if ! cmp -s "$work/kx.out" "$work/awk.out"; then
   echo "query_bench: the awk report differs from kxsaneconfig4 -q (see $work/kx.out, $work/awk.out)" >&2

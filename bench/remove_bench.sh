@@ -19,6 +19,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(dirname "$here")
+. "$here/lib.sh"
 binary=""
 runs=7
 while getopts b:r: opt; do
@@ -32,17 +33,13 @@ shift $((OPTIND - 1))
 work=${1:-$repo/build/bench-remove}
 
 if [ -z "$binary" ]; then
-  for candidate in "$repo/build/remove/kxsaneconfig4" "$repo/build/default/kxsaneconfig4"; do
+  for candidate in "$repo/build/default/kxsaneconfig4"; do
     if [ -x "$candidate" ]; then binary=$candidate; break; fi
   done
 fi
 [ -n "$binary" ] && [ -x "$binary" ] || { echo "remove_bench: no kxsaneconfig4; build first or pass -b" >&2; exit 2; }
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
-binary=$(cd "$(dirname "$binary")" && pwd)/$(basename "$binary")
-for path in "$work" "$binary"; do
-  case "$path/" in /tmp/*) echo "remove_bench: $path is under /tmp, which the run hides" >&2; exit 2 ;; esac
-done
+work=$(bench_path "$work" dir)
+binary=$(bench_path "$binary")
 
 name=dev50000
 awk 'BEGIN {
@@ -55,13 +52,9 @@ awk 'BEGIN {
 }' > "$work/kxsanenetdevice4.cfg"
 echo "registry: $(wc -l < "$work/kxsanenetdevice4.cfg") lines, $(wc -c < "$work/kxsanenetdevice4.cfg") bytes; removing $name"
 
-unshare -m --propagation private /bin/bash -s "$binary" "$work" "$runs" "$name" <<'INSIDE'
+in_namespace "$binary" "$work" "$runs" "$name" <<'INSIDE'
 set -euo pipefail
 kx=$1 work=$2 runs=$3 name=$4
-mount -t tmpfs -o mode=0755 kxsane-bench-etc /etc/opt
-mount -t tmpfs -o mode=1777 kxsane-bench-tmp /tmp
-cfg=/etc/opt/kestrel/scanner/kxscan4
-mkdir -p "$cfg"
 registry=$cfg/kxsanenetdevice4.cfg
 floor_out=$cfg/floor.out
 floor="cat $registry | sed s/'DEVICE=$name .*\$'// | uniq > $floor_out"
