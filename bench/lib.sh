@@ -18,6 +18,26 @@ bench_path() {
   printf '%s\n' "$path"
 }
 
+# Reads the options -b BINARY and -r RUNS from the arguments after the first
+# two: the default number of runs, and the sed range of the script's usage
+# text. Sets $binary (default: build/default/kxsaneconfig4, absolute and
+# checked) and $runs; the caller shifts by OPTIND - 1.
+bench_options() {
+  runs=$1
+  local usage=$2 opt
+  shift 2
+  binary=$(dirname "$(dirname "${BASH_SOURCE[0]}")")/build/default/kxsaneconfig4
+  while getopts b:r: opt; do
+    case $opt in
+      b) binary=$OPTARG ;;
+      r) runs=$OPTARG ;;
+      *) sed -n "$usage" "$0" >&2; exit 2 ;;
+    esac
+  done
+  [ -x "$binary" ] || { echo "$0: no kxsaneconfig4 at $binary; build first or pass -b" >&2; exit 2; }
+  binary=$(bench_path "$binary")
+}
+
 # Runs the bash script read from standard input in a private mount namespace
 # with fresh tmpfs over /etc/opt and /tmp and an empty configuration
 # directory, which the script finds in $cfg; arguments are passed on.

@@ -19,26 +19,10 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(dirname "$here")
 . "$here/lib.sh"
-binary=""
-runs=5
-while getopts b:r: opt; do
-  case $opt in
-    b) binary=$OPTARG ;;
-    r) runs=$OPTARG ;;
-    *) sed -n '5,11p' "$0" >&2; exit 2 ;;
-  esac
-done
+bench_options 5 '5,11p' "$@"
 shift $((OPTIND - 1))
 work=${1:-$repo/build/bench-query}
-
-if [ -z "$binary" ]; then
-  for candidate in "$repo/build/default/kxsaneconfig4"; do
-    if [ -x "$candidate" ]; then binary=$candidate; break; fi
-  done
-fi
-[ -n "$binary" ] && [ -x "$binary" ] || { echo "query_bench: no kxsaneconfig4 binary; build first or pass -b" >&2; exit 2; }
 work=$(bench_path "$work" dir)
-binary=$(bench_path "$binary")
 
 echo "generating inputs in $work"
 awk 'BEGIN {

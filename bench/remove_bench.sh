@@ -20,26 +20,10 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(dirname "$here")
 . "$here/lib.sh"
-binary=""
-runs=7
-while getopts b:r: opt; do
-  case $opt in
-    b) binary=$OPTARG ;;
-    r) runs=$OPTARG ;;
-    *) sed -n '12,17p' "$0" >&2; exit 2 ;;
-  esac
-done
+bench_options 7 '12,17p' "$@"
 shift $((OPTIND - 1))
 work=${1:-$repo/build/bench-remove}
-
-if [ -z "$binary" ]; then
-  for candidate in "$repo/build/default/kxsaneconfig4"; do
-    if [ -x "$candidate" ]; then binary=$candidate; break; fi
-  done
-fi
-[ -n "$binary" ] && [ -x "$binary" ] || { echo "remove_bench: no kxsaneconfig4; build first or pass -b" >&2; exit 2; }
 work=$(bench_path "$work" dir)
-binary=$(bench_path "$binary")
 
 name=dev50000
 awk 'BEGIN {
