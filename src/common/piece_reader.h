@@ -14,40 +14,52 @@
 namespace kxsane {
 
 // Calls `handle(piece)` for every piece of at most `PieceMax` characters of
-// `file`, NUL-terminated in a buffer with `Slack` spare bytes behind the
-// terminator (room to expand a piece in place). A NUL byte inside a piece
-// ends what a C-string reader of it sees. `handle` returns false to stop
-// reading.
-template <std::size_t PieceMax, std::size_t Slack = 0, typename Handle>
+// `file`, NUL-terminated. A NUL byte inside a piece ends what a C-string
+// reader of it sees. `handle` may change the piece's characters in place but
+// not write past its terminator; it returns false to stop reading. Pieces are
+// handed over where they lie in the read buffer; only a piece split between
+// two reads is copied.
+template <std::size_t PieceMax, typename Handle>
 void read_pieces(std::FILE* file, Handle handle) {
   constexpr std::size_t kChunkSize = std::size_t{1} << 16;
-  const auto chunk = std::make_unique_for_overwrite<char[]>(kChunkSize);
-  char piece[PieceMax + 1 + Slack];
-  std::size_t length = 0;
+  // One byte more, for the terminator of a piece that ends the chunk.
+  const auto chunk = std::make_unique_for_overwrite<char[]>(kChunkSize + 1);
+  char carried[PieceMax + 1];  // the start of a piece split between reads
+  std::size_t carried_length = 0;
   std::size_t got = 0;
   while ((got = std::fread(chunk.get(), 1, kChunkSize, file)) > 0) {
     for (std::size_t i = 0; i < got;) {
-      const std::size_t room = std::min(PieceMax - length, got - i);
-      const void* line_break = std::memchr(chunk.get() + i, '\n', room);
+      const std::size_t room = std::min(PieceMax - carried_length, got - i);
+      char* start = chunk.get() + i;
+      const void* line_break = std::memchr(start, '\n', room);
       const std::size_t take =
           line_break != nullptr
-              ? static_cast<std::size_t>(static_cast<const char*>(line_break) - (chunk.get() + i)) +
-                    1
+              ? static_cast<std::size_t>(static_cast<const char*>(line_break) - start) + 1
               : room;
-      std::memcpy(piece + length, chunk.get() + i, take);
-      length += take;
       i += take;
-      if (line_break != nullptr || length == PieceMax) {
-        piece[length] = '\0';
-        length = 0;
-        if (!handle(piece))
+      const bool complete = line_break != nullptr || carried_length + take == PieceMax;
+      if (!complete || carried_length > 0) {
+        std::memcpy(carried + carried_length, start, take);
+        carried_length += take;
+        if (!complete)
+          continue;
+        carried[carried_length] = '\0';
+        carried_length = 0;
+        if (!handle(carried))
           return;
+        continue;
       }
+      const char saved = start[take];
+      start[take] = '\0';
+      const bool go_on = handle(start);
+      start[take] = saved;
+      if (!go_on)
+        return;
     }
   }
-  if (length > 0) {
-    piece[length] = '\0';
-    handle(piece);
+  if (carried_length > 0) {
+    carried[carried_length] = '\0';
+    handle(carried);
   }
 }
 

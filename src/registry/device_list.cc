@@ -18,9 +18,6 @@ namespace {
 // The reader takes a line in pieces of at most this many characters (its
 // line break included); a longer line arrives as several pieces.
 constexpr std::size_t kPieceMax = 276;
-// Room for a piece, the two characters each of three expanded commas add,
-// and the terminator.
-constexpr std::size_t kLineCapacity = kPieceMax + std::size_t{2} * 3 + 1;
 
 // Characters by class, for the scans that run once per character of the
 // file: blanks as the formatted scan knows them, and what ends a token.
@@ -44,25 +41,34 @@ bool ends_token(char c) {
   return kClasses.token_end[static_cast<unsigned char>(c)];
 }
 
-// Replaces each of the first three commas with " , ". The scan stops at the
-// end of the string or when its position reaches the length the line had
-// before any insertion, so commas near the end of a line with earlier
-// insertions stay as they are.
-void expand_commas(char* line, std::size_t original_length) {
-  std::size_t length = original_length;
-  std::size_t i = 0;
-  for (int expanded = 0; expanded < 3; ++expanded) {
-    const void* comma = std::memchr(line + i, ',', original_length > i ? original_length - i : 0);
+// The commas that the reader expands to " , ": the first three, each as
+// long as its position in the expanded line stays below the length the line
+// had before any expansion (insertions move later commas two places right
+// each, so commas near the end of such a line stay as they are). The line
+// is never rewritten: the scan below treats each of these commas as if a
+// blank stood on either side of it, which is all the expansion changes.
+struct ExpandedCommas {
+  const char* at[3] = {};
+  int count = 0;
+  int next = 0;  // the first one the scan has not passed yet
+
+  // Where the token that starts now must end at the latest.
+  const char* limit() const { return next < count ? at[next] : nullptr; }
+};
+
+ExpandedCommas find_expanded_commas(const char* line, std::size_t length) {
+  ExpandedCommas commas;
+  std::size_t from = 0;   // in the line as read
+  std::size_t shift = 0;  // characters inserted so far
+  while (commas.count < 3 && from + shift < length) {
+    const void* comma = std::memchr(line + from, ',', length - shift - from);
     if (comma == nullptr)
-      return;
-    i = static_cast<std::size_t>(static_cast<const char*>(comma) - line);
-    std::memmove(line + i + 3, line + i + 1, length - i);  // the terminator moves too
-    line[i] = ' ';
-    line[i + 1] = ',';
-    line[i + 2] = ' ';
-    length += 2;
-    i += 3;
+      break;
+    commas.at[commas.count++] = static_cast<const char*>(comma);
+    from = static_cast<std::size_t>(static_cast<const char*>(comma) - line) + 1;
+    shift += 2;
   }
+  return commas;
 }
 
 // One record as found in a piece: where each field starts and how long it
@@ -73,13 +79,20 @@ struct FieldViews {
 };
 
 // Takes the token at `p` for `field` after skipping blanks, as "%s" does;
-// nullptr when the input ends first.
-const char* take_token(const char* p, int field, FieldViews& views) {
+// nullptr when the input ends first. An expanded comma stands alone between
+// its blanks, so it ends a token, or is one.
+const char* take_token(const char* p, int field, ExpandedCommas& commas, FieldViews& views) {
   while (is_blank(*p)) ++p;
   if (*p == '\0')
     return nullptr;
   const char* start = p;
-  while (!ends_token(*p)) ++p;
+  const char* limit = commas.limit();
+  if (p == limit) {
+    ++commas.next;
+    ++p;
+  } else {
+    while (p != limit && !ends_token(*p)) ++p;
+  }
   views.start[field] = start;
   views.length[field] = std::min(static_cast<std::size_t>(p - start), kDeviceFieldSize - 1);
   return p;
@@ -90,31 +103,34 @@ const char* take_token(const char* p, int field, FieldViews& views) {
 // in the form matches any run of blanks, "%s" skips blanks and takes the
 // next run of non-blanks (kept truncated to 63 characters), other
 // characters must match. The scan stops at the first mismatch; the fields
-// not reached stay empty. The form's trailing blank matches anything.
-void scan_device_form(const char* p, std::string_view key, int address_field, FieldViews& views) {
+// not reached stay empty. The form's trailing blank matches anything. No
+// expanded comma lies inside "DEVICE=" or the key, as neither holds a comma.
+void scan_device_form(const char* p, std::string_view key, int address_field,
+                      ExpandedCommas& commas, FieldViews& views) {
   if (std::strncmp(p, "DEVICE=", 7) != 0)
     return;
   p += 7;
   for (int field : {kFriendlyName, kModelName, kUsbIds}) {
-    p = take_token(p, field, views);
+    p = take_token(p, field, commas, views);
     if (p == nullptr)
       return;
     while (is_blank(*p)) ++p;
     if (*p != ',')
       return;
+    if (p == commas.limit())
+      ++commas.next;
     ++p;
   }
   while (is_blank(*p)) ++p;
   if (std::strncmp(p, key.data(), key.size()) == 0)
-    take_token(p + key.size(), address_field, views);
+    take_token(p + key.size(), address_field, commas, views);
 }
 
-// Handles one piece in `line` (terminated, with room for the comma
-// expansion). True when it yields a record, whose fields `views` then points
-// at inside `line`.
-bool parse_piece(char* line, FieldViews& views) {
-  const std::size_t length = std::strlen(line);
-  expand_commas(line, length);
+// Handles one piece in `line`. True when it yields a record, whose fields
+// `views` then points at inside `line`. The expansion of commas adds blanks
+// only, so it changes none of the tests on the line: its first character,
+// its "log=" start, and the "=", "IP-ADDRESS=" and "NODENAME=" it holds.
+bool parse_piece(const char* line, FieldViews& views) {
   if (line[0] == '#' || line[0] == '[' || line[0] == '\n')
     return false;
   // Whether the line holds "IP-ADDRESS=" or "NODENAME=" anywhere: each
@@ -132,10 +148,13 @@ bool parse_piece(char* line, FieldViews& views) {
   if (std::strncmp(line, "log=", 4) == 0)
     return false;
   views = FieldViews{};
+  if (!has_ip && !has_node)
+    return true;
+  ExpandedCommas commas = find_expanded_commas(line, std::strlen(line));
   if (has_ip) {
-    scan_device_form(line, "IP-ADDRESS=", kIpAddress, views);
-  } else if (has_node) {
-    scan_device_form(line, "NODENAME=", kNodeName, views);
+    scan_device_form(line, "IP-ADDRESS=", kIpAddress, commas, views);
+  } else {
+    scan_device_form(line, "NODENAME=", kNodeName, commas, views);
   }
   return true;
 }
@@ -161,10 +180,9 @@ struct FileCloser {
 }  // namespace
 
 bool parse_device_line(const std::string& line, DeviceRecord& record) {
-  char buffer[kLineCapacity] = {};
-  copy_truncated(buffer, kPieceMax + 1, line.c_str(), std::strlen(line.c_str()));
+  const std::string piece = line.substr(0, kPieceMax);
   FieldViews views;
-  if (!parse_piece(buffer, views))
+  if (!parse_piece(piece.c_str(), views))
     return false;
   record = DeviceRecord{};
   for (int f = 0; f < kDeviceFieldCount; ++f) {
@@ -194,7 +212,7 @@ int DeviceList::read_device_stream(std::FILE* file) {
   }
   int appended = 0;
   FieldViews views;
-  read_pieces<kPieceMax, kLineCapacity - kPieceMax - 1>(file, [&](char* line) {
+  read_pieces<kPieceMax>(file, [&](char* line) {
     if (!parse_piece(line, views))
       return true;
     Entry entry{fields_.size(), {}};
