@@ -1,6 +1,7 @@
 // Property: any device configuration text reads without overflow into
 // records whose fields are at most 63 characters of non-blank bytes, and a
 // record written back in the tool's own line form reads back the same.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
