@@ -59,11 +59,17 @@ class HugeBuffer {
   }
 
   void append(const T* values, std::size_t count) {
+    std::memcpy(static_cast<void*>(extend(count)), values, count * sizeof(T));
+  }
+
+  // Grows the buffer by `count` values and returns where they start, for
+  // the caller to write.
+  T* extend(std::size_t count) {
     if (size_ + count > capacity_) {
       move_to(capacity_ * 2 > size_ + count ? capacity_ * 2 : size_ + count);
     }
-    std::memcpy(static_cast<void*>(data_ + size_), values, count * sizeof(T));
     size_ += count;
+    return data_ + size_ - count;
   }
 
   // Empties the buffer and gives its memory back.

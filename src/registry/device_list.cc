@@ -135,8 +135,12 @@ bool parse_piece(const char* line, FieldViews& views) {
     return false;
   // Whether the line holds "IP-ADDRESS=" or "NODENAME=" anywhere: each
   // occurrence ends at one of its few "=".
+  const std::size_t length = std::strlen(line);
+  const char* const end = line + length;
   bool any_equals = false, has_ip = false, has_node = false;
-  for (const char* eq = std::strchr(line, '='); eq != nullptr; eq = std::strchr(eq + 1, '=')) {
+  for (const char* eq = static_cast<const char*>(std::memchr(line, '=', length)); eq != nullptr;
+       eq = static_cast<const char*>(
+           std::memchr(eq + 1, '=', static_cast<std::size_t>(end - eq - 1)))) {
     any_equals = true;
     const auto before = static_cast<std::size_t>(eq - line);
     has_ip = has_ip || (before >= 10 && std::memcmp(eq - 10, "IP-ADDRESS", 10) == 0);
@@ -150,7 +154,7 @@ bool parse_piece(const char* line, FieldViews& views) {
   views = FieldViews{};
   if (!has_ip && !has_node)
     return true;
-  ExpandedCommas commas = find_expanded_commas(line, std::strlen(line));
+  ExpandedCommas commas = find_expanded_commas(line, length);
   if (has_ip) {
     scan_device_form(line, "IP-ADDRESS=", kIpAddress, commas, views);
   } else {
@@ -216,16 +220,16 @@ int DeviceList::read_device_stream(std::FILE* file) {
     if (!parse_piece(line, views))
       return true;
     Entry entry{fields_.size(), {}};
-    char packed[kDeviceFieldCount * kDeviceFieldSize];
     std::size_t used = 0;
+    for (int f = 0; f < kDeviceFieldCount; ++f) used += views.length[f] + 1;
+    char* packed = fields_.extend(used);
     for (int f = 0; f < kDeviceFieldCount; ++f) {
       entry.length[f] = static_cast<unsigned char>(views.length[f]);
       if (views.start[f] != nullptr)
-        std::memcpy(packed + used, views.start[f], views.length[f]);
-      used += views.length[f];
-      packed[used++] = '\0';
+        std::memcpy(packed, views.start[f], views.length[f]);
+      packed += views.length[f];
+      *packed++ = '\0';
     }
-    fields_.append(packed, used);
     records_.push_back(entry);
     ++appended;
     return true;
