@@ -266,15 +266,19 @@ char* DeviceList::device_field_by_index(int index, int field, char* dst, std::si
   return copy_field(text, length, dst, size);
 }
 
-std::string_view DeviceList::device_field(int index, int field) {
+bool DeviceList::device_fields(int index, std::string_view (&fields)[kDeviceFieldCount]) {
   if (index < 0)
-    return {};
+    return false;
   load_if_empty();
-  if (static_cast<std::size_t>(index) >= records_.size() || field < 0 || field >= kDeviceFieldCount)
-    return {};
-  std::size_t length = 0;
-  const char* text = field_of(static_cast<std::size_t>(index), field, length);
-  return {text, length};
+  if (static_cast<std::size_t>(index) >= records_.size())
+    return false;
+  const Entry& entry = records_[static_cast<std::size_t>(index)];
+  const char* text = fields_.data() + entry.start;
+  for (int f = 0; f < kDeviceFieldCount; ++f) {
+    fields[f] = {text, entry.length[f]};
+    text += entry.length[f] + 1;
+  }
+  return true;
 }
 
 char* DeviceList::device_field_by_name(const char* name, int field, char* dst, std::size_t size) {

@@ -67,9 +67,10 @@ class DeviceList {
   // nullptr at once and leaves `dst` untouched.
   char* device_field_by_name(const char* name, int field, char* dst, std::size_t size);
 
-  // The same field as device_field_by_index copies, without the copy: a
-  // view valid until the list is freed; empty when there is none.
-  std::string_view device_field(int index, int field);
+  // The five fields of record `index`, as device_field_by_index would copy
+  // them, without the copies: views valid until the list is freed. False
+  // (and `fields` untouched) when there is no such record.
+  bool device_fields(int index, std::string_view (&fields)[kDeviceFieldCount]);
 
   // Frees every record; the list is empty afterwards.
   void free_device_list();

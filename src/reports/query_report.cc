@@ -88,12 +88,14 @@ int query_report(DeviceList& devices, ModelTable& models) {
 
   const int count = devices.device_count();
   std::fputs("\nDevices on network\n", stdout);
+  std::string_view fields[kDeviceFieldCount];
   for (int i = 0; i < count; ++i) {
-    const std::string_view node = devices.device_field(i, kNodeName);
-    const std::string_view ip = devices.device_field(i, kIpAddress);
+    devices.device_fields(i, fields);
+    const std::string_view node = fields[kNodeName];
+    const std::string_view ip = fields[kIpAddress];
     line.index(i);
-    line.padded(devices.device_field(i, kFriendlyName));
-    line.padded(devices.device_field(i, kModelName));
+    line.padded(fields[kFriendlyName]);
+    line.padded(fields[kModelName]);
     if (!node.empty()) {
       line.text("N:");
       line.text(node);
