@@ -167,6 +167,22 @@ TEST_F(DeviceListTest, CopyRuleFillsTheRestWithNul) {
   for (std::size_t i = 2; i < sizeof buffer; ++i) ASSERT_EQ(buffer[i], '\0') << i;
 }
 
+TEST_F(DeviceListTest, AllFieldsAtOnceMatchTheCopies) {
+  dir.write(cfg,
+            "DEVICE=a , \"M-1\" , 0x0:0x1 , NODENAME=n1 \n"
+            "x=y\n"
+            "DEVICE=b , \"M-2\" , Unknown , IP-ADDRESS=1.2.3.4 \n");
+  std::string_view fields[kDeviceFieldCount];
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(devices.device_fields(i, fields));
+    for (int f = 0; f < kDeviceFieldCount; ++f) EXPECT_EQ(fields[f], field(i, f)) << i << "," << f;
+  }
+  fields[0] = "untouched";
+  EXPECT_FALSE(devices.device_fields(3, fields));
+  EXPECT_FALSE(devices.device_fields(-1, fields));
+  EXPECT_EQ(fields[0], "untouched");
+}
+
 TEST_F(DeviceListTest, LookupByName) {
   dir.write(cfg,
             "DEVICE=a , \"M-1\" , U , NODENAME=n1 \n"
