@@ -1,6 +1,5 @@
 #include "registry/add_device.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -75,13 +74,9 @@ std::optional<std::string> device_line_for(const char* name, const char* model_t
 int add_device(const Paths& paths, DeviceList& devices, ModelTable& models, char** argv, int argc) {
   // The temporary file comes first: without one nothing can be registered,
   // and the command says so, as every command that changes the file does.
-  const std::unique_ptr<TempFile> temp = make_temp_file(paths.temp_template);
-  if (!temp) {
-    report_unchanged(
-        paths.device_config,
-        Status::Error(std::string("cannot create a temporary file: ") + std::strerror(errno)));
+  const std::unique_ptr<TempFile> temp = make_command_temp_file(paths);
+  if (!temp)
     return -1;
-  }
   if (argc < kMinArgc) {
     std::printf("Invalid parameter %d\n", 0);
     return 0;

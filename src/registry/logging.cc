@@ -1,7 +1,5 @@
 #include "registry/logging.h"
 
-#include <cerrno>
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -9,22 +7,6 @@
 #include "registry/rewrite.h"
 
 namespace kxsane {
-
-namespace {
-
-// Makes the temporary file a logging command starts with; reports the file
-// as unchanged when none can be made.
-std::unique_ptr<TempFile> make_command_temp_file(const Paths& paths) {
-  std::unique_ptr<TempFile> temp = make_temp_file(paths.temp_template);
-  if (!temp) {
-    report_unchanged(
-        paths.device_config,
-        Status::Error(std::string("cannot create a temporary file: ") + std::strerror(errno)));
-  }
-  return temp;
-}
-
-}  // namespace
 
 int logging_on(const Paths& paths) {
   const std::unique_ptr<TempFile> temp = make_command_temp_file(paths);

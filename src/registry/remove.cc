@@ -1,7 +1,5 @@
 #include "registry/remove.h"
 
-#include <cerrno>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,9 +10,6 @@
 namespace kxsane {
 
 int remove_devices(const Paths& paths, char** argv, int argc) {
-  std::unique_ptr<TempFile> temp = make_temp_file(paths.temp_template);
-  const int make_errno = errno;
-
   // A name that holds a line break can match no line: it has no pass.
   std::vector<FilterPass> passes;
   for (int i = 2; i < argc; ++i) {
@@ -26,16 +21,14 @@ int remove_devices(const Paths& paths, char** argv, int argc) {
     });
   }
 
-  if (!temp) {
-    if (!passes.empty()) {
-      report_unchanged(paths.device_config,
-                       Status::Error(std::string("cannot create a temporary file: ") +
-                                     std::strerror(make_errno)));
-    }
-    return -1;
-  }
+  // With nothing to remove the file is not touched, not even rewritten, and
+  // nothing is said; the result still tells whether a temporary file could
+  // be made.
   if (passes.empty())
-    return 0;
+    return make_temp_file(paths.temp_template) ? 0 : -1;
+  const std::unique_ptr<TempFile> temp = make_command_temp_file(paths);
+  if (!temp)
+    return -1;
 
   const ConfigLock lock(paths.config_dir);
   const Status status = filter_config(paths, *temp, passes);

@@ -121,6 +121,14 @@ std::unique_ptr<TempFile> make_temp_file(const std::string& name_template) {
   return std::unique_ptr<TempFile>(new TempFile(name, fd));
 }
 
+std::unique_ptr<TempFile> make_command_temp_file(const Paths& paths) {
+  std::unique_ptr<TempFile> temp = make_temp_file(paths.temp_template);
+  if (!temp) {
+    report_unchanged(paths.device_config, errno_error("cannot create a temporary file"));
+  }
+  return temp;
+}
+
 Status copy_file(const std::string& src, int dst_fd, bool missing_ok) {
   const int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) {

@@ -42,6 +42,11 @@ class TempFile {
 // cannot be created.
 std::unique_ptr<TempFile> make_temp_file(const std::string& name_template);
 
+// Makes the temporary file that a command changing the registry starts
+// with; when none can be made, prints the line that says the device
+// configuration file is left unchanged, and why, and returns none.
+std::unique_ptr<TempFile> make_command_temp_file(const Paths& paths);
+
 // Appends the whole content of the file `src` to the descriptor `dst_fd`.
 // A missing `src` copies nothing and succeeds when `missing_ok`; any other
 // open, read or write failure is an error.
