@@ -135,16 +135,12 @@ bool parse_piece(const char* line, FieldViews& views) {
     return false;
   // Whether the line holds "IP-ADDRESS=" or "NODENAME=" anywhere: each
   // occurrence ends at one of its few "=".
-  const std::size_t length = std::strlen(line);
-  const char* const end = line + length;
+  const std::string_view text(line);
   bool any_equals = false, has_ip = false, has_node = false;
-  for (const char* eq = static_cast<const char*>(std::memchr(line, '=', length)); eq != nullptr;
-       eq = static_cast<const char*>(
-           std::memchr(eq + 1, '=', static_cast<std::size_t>(end - eq - 1)))) {
+  for (std::size_t eq = text.find('='); eq != std::string_view::npos; eq = text.find('=', eq + 1)) {
     any_equals = true;
-    const auto before = static_cast<std::size_t>(eq - line);
-    has_ip = has_ip || (before >= 10 && std::memcmp(eq - 10, "IP-ADDRESS", 10) == 0);
-    has_node = has_node || (before >= 8 && std::memcmp(eq - 8, "NODENAME", 8) == 0);
+    has_ip = has_ip || (eq >= 10 && text.compare(eq - 10, 10, "IP-ADDRESS") == 0);
+    has_node = has_node || (eq >= 8 && text.compare(eq - 8, 8, "NODENAME") == 0);
   }
   if (!any_equals)
     return false;
@@ -154,7 +150,7 @@ bool parse_piece(const char* line, FieldViews& views) {
   views = FieldViews{};
   if (!has_ip && !has_node)
     return true;
-  ExpandedCommas commas = find_expanded_commas(line, length);
+  ExpandedCommas commas = find_expanded_commas(line, text.size());
   if (has_ip) {
     scan_device_form(line, "IP-ADDRESS=", kIpAddress, commas, views);
   } else {
