@@ -20,7 +20,8 @@ namespace {
 constexpr std::size_t kPieceMax = 276;
 
 // Characters by class, for the scans that run once per character of the
-// file: blanks as the formatted scan knows them, and what ends a token.
+// file: blanks as the formatted scan knows them, and what may end a token
+// (a blank, the end, or a comma, which does when it is an expanded one).
 struct CharClasses {
   bool blank[256] = {};
   bool token_end[256] = {};
@@ -30,6 +31,7 @@ struct CharClasses {
       token_end[c] = true;
     }
     token_end[0] = true;
+    token_end[static_cast<unsigned char>(',')] = true;
   }
 };
 constexpr CharClasses kClasses;
@@ -91,7 +93,12 @@ const char* take_token(const char* p, int field, ExpandedCommas& commas, FieldVi
     ++commas.next;
     ++p;
   } else {
-    while (p != limit && !ends_token(*p)) ++p;
+    for (;;) {
+      while (!ends_token(*p)) ++p;
+      if (*p != ',' || p == limit)
+        break;
+      ++p;  // a comma left as it is belongs to the token
+    }
   }
   views.start[field] = start;
   views.length[field] = std::min(static_cast<std::size_t>(p - start), kDeviceFieldSize - 1);
