@@ -63,10 +63,13 @@ class HugeBuffer {
   }
 
   // Grows the buffer by `count` values and returns where they start, for
-  // the caller to write.
-  T* extend(std::size_t count) {
-    if (size_ + count > capacity_) {
-      move_to(capacity_ * 2 > size_ + count ? capacity_ * 2 : size_ + count);
+  // the caller to write. The `spare` values after them are allocated too:
+  // the caller may write there, and what it writes is overwritten by
+  // whatever the buffer takes next.
+  T* extend(std::size_t count, std::size_t spare = 0) {
+    const std::size_t needed = size_ + count + spare;
+    if (needed > capacity_) {
+      move_to(capacity_ * 2 > needed ? capacity_ * 2 : needed);
     }
     size_ += count;
     return data_ + size_ - count;

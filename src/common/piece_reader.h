@@ -13,21 +13,29 @@
 
 namespace kxsane {
 
-// Calls `handle(piece)` for every piece of at most `PieceMax` characters of
-// `file`, NUL-terminated. A NUL byte inside a piece ends what a C-string
-// reader of it sees. `handle` may change the piece's characters in place but
-// not write past its terminator; it returns false to stop reading. Pieces are
-// handed over where they lie in the read buffer; only a piece split between
-// two reads is copied.
+// Bytes after each piece's terminator that `handle` may read (never
+// write): scanners may then load a word, or copy a whole field, at once.
+inline constexpr std::size_t kPieceReadSlack = 64;
+
+// Calls `handle(piece, length)` for every piece of at most `PieceMax`
+// characters of `file`, NUL-terminated, where `length` is what a C-string
+// reader sees of it: a NUL byte inside a piece ends it. `handle` may change
+// the piece's characters in place but not write past its terminator; it
+// returns false to stop reading. Pieces are handed over where they lie in
+// the read buffer; only a piece split between two reads is copied.
 template <std::size_t PieceMax, typename Handle>
 void read_pieces(std::FILE* file, Handle handle) {
   constexpr std::size_t kChunkSize = std::size_t{1} << 16;
   // One byte more, for the terminator of a piece that ends the chunk.
-  const auto chunk = std::make_unique_for_overwrite<char[]>(kChunkSize + 1);
-  char carried[PieceMax + 1];  // the start of a piece split between reads
+  const auto chunk = std::make_unique<char[]>(kChunkSize + 1 + kPieceReadSlack);
+  // The start of a piece split between reads.
+  char carried[PieceMax + 1 + kPieceReadSlack] = {};
   std::size_t carried_length = 0;
   std::size_t got = 0;
   while ((got = std::fread(chunk.get(), 1, kChunkSize, file)) > 0) {
+    // A piece's length is known from where it ends, unless a NUL byte of
+    // the file cuts it short.
+    const bool holds_nul = std::memchr(chunk.get(), '\0', got) != nullptr;
     for (std::size_t i = 0; i < got;) {
       const std::size_t room = std::min(PieceMax - carried_length, got - i);
       char* start = chunk.get() + i;
@@ -45,13 +53,13 @@ void read_pieces(std::FILE* file, Handle handle) {
           continue;
         carried[carried_length] = '\0';
         carried_length = 0;
-        if (!handle(carried))
+        if (!handle(carried, std::strlen(carried)))
           return;
         continue;
       }
       const char saved = start[take];
       start[take] = '\0';
-      const bool go_on = handle(start);
+      const bool go_on = handle(start, holds_nul ? strnlen(start, take) : take);
       start[take] = saved;
       if (!go_on)
         return;
@@ -59,7 +67,7 @@ void read_pieces(std::FILE* file, Handle handle) {
   }
   if (carried_length > 0) {
     carried[carried_length] = '\0';
-    handle(carried);
+    handle(carried, std::strlen(carried));
   }
 }
 

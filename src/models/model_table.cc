@@ -290,7 +290,7 @@ int ModelTable::read_model_stream(std::FILE* file) {
   int count = 0;
   bool in_section = false;
   // One piece: handles it and says whether reading goes on.
-  auto handle_piece = [&](char* line) {
+  auto handle_piece = [&](char* line, std::size_t /*length*/) {
     if (!in_section) {
       in_section = is_section_header(line);
       return true;

@@ -19,150 +19,196 @@ namespace {
 // line break included); a longer line arrives as several pieces.
 constexpr std::size_t kPieceMax = 276;
 
-// Characters by class, for the scans that run once per character of the
-// file: blanks as the formatted scan knows them, and what may end a token
-// (a blank, the end, or a comma, which does when it is an expanded one).
+// Characters by class, for the scan that runs once per character of a
+// device line: blanks as the formatted scan knows them, and the characters
+// a token is checked at.
+enum CharClass : unsigned char { kPlain, kBlank, kComma, kEquals, kEnd };
 struct CharClasses {
-  bool blank[256] = {};
-  bool token_end[256] = {};
+  unsigned char of[256] = {};
   constexpr CharClasses() {
-    for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) {
-      blank[c] = true;
-      token_end[c] = true;
-    }
-    token_end[0] = true;
-    token_end[static_cast<unsigned char>(',')] = true;
+    for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) of[c] = kBlank;
+    of[static_cast<unsigned char>(',')] = kComma;
+    of[static_cast<unsigned char>('=')] = kEquals;
+    of[0] = kEnd;
   }
 };
 constexpr CharClasses kClasses;
 
-bool is_blank(char c) {
-  return kClasses.blank[static_cast<unsigned char>(c)];
-}
-bool ends_token(char c) {
-  return kClasses.token_end[static_cast<unsigned char>(c)];
+CharClass class_of(char c) {
+  return static_cast<CharClass>(kClasses.of[static_cast<unsigned char>(c)]);
 }
 
-// The commas that the reader expands to " , ": the first three, each as
-// long as its position in the expanded line stays below the length the line
-// had before any expansion (insertions move later commas two places right
-// each, so commas near the end of such a line stay as they are). The line
-// is never rewritten: the scan below treats each of these commas as if a
-// blank stood on either side of it, which is all the expansion changes.
-struct ExpandedCommas {
-  const char* at[3] = {};
-  int count = 0;
-  int next = 0;  // the first one the scan has not passed yet
-
-  // Where the token that starts now must end at the latest.
-  const char* limit() const { return next < count ? at[next] : nullptr; }
-};
-
-ExpandedCommas find_expanded_commas(const char* line, std::size_t length) {
-  ExpandedCommas commas;
-  std::size_t from = 0;   // in the line as read
-  std::size_t shift = 0;  // characters inserted so far
-  while (commas.count < 3 && from + shift < length) {
-    const void* comma = std::memchr(line + from, ',', length - shift - from);
-    if (comma == nullptr)
-      break;
-    commas.at[commas.count++] = static_cast<const char*>(comma);
-    from = static_cast<std::size_t>(static_cast<const char*>(comma) - line) + 1;
-    shift += 2;
-  }
-  return commas;
-}
+// What an empty field points at: a field is copied as a whole block of
+// kDeviceFieldSize bytes, of which its length counts.
+constexpr char kNoText[kDeviceFieldSize] = {};
 
 // One record as found in a piece: where each field starts and how long it
-// is (at most 63 characters).
+// is (at most 63 characters). At least kDeviceFieldSize bytes can be read
+// from each start.
 struct FieldViews {
-  const char* start[kDeviceFieldCount] = {};
+  const char* start[kDeviceFieldCount] = {kNoText, kNoText, kNoText, kNoText, kNoText};
   std::size_t length[kDeviceFieldCount] = {};
 };
+static_assert(kPieceReadSlack >= kDeviceFieldSize);
 
-// Takes the token at `p` for `field` after skipping blanks, as "%s" does;
-// nullptr when the input ends first. An expanded comma stands alone between
-// its blanks, so it ends a token, or is one.
-const char* take_token(const char* p, int field, ExpandedCommas& commas, FieldViews& views) {
-  while (is_blank(*p)) ++p;
-  if (*p == '\0')
-    return nullptr;
-  const char* start = p;
-  const char* limit = commas.limit();
-  if (p == limit) {
-    ++commas.next;
-    ++p;
-  } else {
-    for (;;) {
-      while (!ends_token(*p)) ++p;
-      if (*p != ',' || p == limit)
-        break;
-      ++p;  // a comma left as it is belongs to the token
+// The formatted scan of a line that begins with "DEVICE=", with the device
+// form whose key the line selects: "IP-ADDRESS=" when it holds that
+// anywhere, else "NODENAME=" when it holds that, else none (all fields
+// empty). In the form "DEVICE=%s , %s , %s , KEY=%s ", a blank matches any
+// run of blanks, "%s" skips blanks and takes the next run of non-blanks
+// (kept truncated to 63 characters), other characters must match; the scan
+// stops at the first mismatch and the fields not reached stay empty.
+//
+// The reader expands the first three commas of a line to " , ", each as
+// long as its position in the expanded line stays below the length the line
+// had before any expansion (insertions move later commas two places right
+// each). The line is never rewritten: the scan treats each such comma as if
+// a blank stood on either side of it, which is all the expansion changes.
+//
+// The scan walks the line once. The key is chosen by what the line holds
+// anywhere, so the scan notes every "=" it passes, and looks for keys in
+// what it did not walk only when the choice still depends on them.
+class DeviceLineScan {
+ public:
+  DeviceLineScan(const char* line, std::size_t length)
+      : line_(line), length_(length), p_(line + 7) {}
+
+  void run(FieldViews& views) {
+    views = FieldViews{};
+    for (int field : {kFriendlyName, kModelName, kUsbIds}) {
+      if (!take_token(field, views) || !take_comma()) {
+        finish_without_key(views);
+        return;
+      }
+    }
+    skip_blanks();
+    if (at_key("IP-ADDRESS=")) {
+      // The line holds the key that wins.
+      p_ += 11;
+      take_token(kIpAddress, views);
+      return;
+    }
+    if (at_key("NODENAME=")) {
+      p_ += 9;
+      take_token(kNodeName, views);
+      note_keys_in_rest();
+      // The line is scanned with the other form after all; its key does
+      // not match here.
+      if (ip_key_) {
+        views.start[kNodeName] = kNoText;
+        views.length[kNodeName] = 0;
+      }
+      return;
+    }
+    finish_without_key(views);
+  }
+
+ private:
+  // The scan stopped before taking an address: the fields taken stand if
+  // the line holds a key at all.
+  void finish_without_key(FieldViews& views) {
+    note_keys_in_rest();
+    if (!ip_key_ && !node_key_)
+      views = FieldViews{};
+  }
+
+  void skip_blanks() {
+    while (class_of(*p_) == kBlank) ++p_;
+  }
+
+  bool at_key(std::string_view key) const { return std::strncmp(p_, key.data(), key.size()) == 0; }
+
+  // Whether the comma at `comma`, the next one not yet passed, is expanded.
+  bool expanded(const char* comma) const {
+    return commas_ < 3 && static_cast<std::size_t>(comma - line_) + 2 * commas_ < length_;
+  }
+
+  // Notes the key that the "=" at `equals` ends, if any.
+  void note_equals(const char* equals) {
+    const auto before = static_cast<std::size_t>(equals - line_);
+    ip_key_ = ip_key_ || (before >= 10 && std::memcmp(equals - 10, "IP-ADDRESS", 10) == 0);
+    node_key_ = node_key_ || (before >= 8 && std::memcmp(equals - 8, "NODENAME", 8) == 0);
+  }
+
+  void note_keys_in_rest() {
+    const char* end = line_ + length_;
+    for (const char* p = p_; p < end; ++p) {
+      p = static_cast<const char*>(std::memchr(p, '=', static_cast<std::size_t>(end - p)));
+      if (p == nullptr)
+        return;
+      note_equals(p);
     }
   }
-  views.start[field] = start;
-  views.length[field] = std::min(static_cast<std::size_t>(p - start), kDeviceFieldSize - 1);
-  return p;
-}
 
-// Formatted scan of `line` with the device form whose last key is `key`
-// ("DEVICE=%s , %s , %s , IP-ADDRESS=%s " or "... , NODENAME=%s "): a blank
-// in the form matches any run of blanks, "%s" skips blanks and takes the
-// next run of non-blanks (kept truncated to 63 characters), other
-// characters must match. The scan stops at the first mismatch; the fields
-// not reached stay empty. The form's trailing blank matches anything. No
-// expanded comma lies inside "DEVICE=" or the key, as neither holds a comma.
-void scan_device_form(const char* p, std::string_view key, int address_field,
-                      ExpandedCommas& commas, FieldViews& views) {
-  if (std::strncmp(p, "DEVICE=", 7) != 0)
-    return;
-  p += 7;
-  for (int field : {kFriendlyName, kModelName, kUsbIds}) {
-    p = take_token(p, field, commas, views);
-    if (p == nullptr)
-      return;
-    while (is_blank(*p)) ++p;
-    if (*p != ',')
-      return;
-    if (p == commas.limit())
-      ++commas.next;
-    ++p;
+  // "%s": skips blanks and takes the token there into `field`; false when
+  // the line ends first. An expanded comma stands alone between its
+  // blanks, so it ends a token, or is one.
+  bool take_token(int field, FieldViews& views) {
+    skip_blanks();
+    const char* start = p_;
+    for (;;) {
+      const CharClass c = class_of(*p_);
+      if (c == kPlain) {
+        ++p_;
+      } else if (c == kEquals) {
+        note_equals(p_);
+        ++p_;
+      } else if (c == kComma) {
+        if (expanded(p_) && p_ > start)
+          break;
+        const bool alone = expanded(p_);
+        ++commas_;
+        ++p_;
+        if (alone)
+          break;
+      } else {
+        break;
+      }
+    }
+    if (p_ == start)
+      return false;
+    views.start[field] = start;
+    views.length[field] = std::min(static_cast<std::size_t>(p_ - start), kDeviceFieldSize - 1);
+    return true;
   }
-  while (is_blank(*p)) ++p;
-  if (std::strncmp(p, key.data(), key.size()) == 0)
-    take_token(p + key.size(), address_field, commas, views);
-}
 
-// Handles one piece in `line`. True when it yields a record, whose fields
-// `views` then points at inside `line`. The expansion of commas adds blanks
-// only, so it changes none of the tests on the line: its first character,
-// its "log=" start, and the "=", "IP-ADDRESS=" and "NODENAME=" it holds.
-bool parse_piece(const char* line, FieldViews& views) {
+  // " , " of the form.
+  bool take_comma() {
+    skip_blanks();
+    if (*p_ != ',')
+      return false;
+    ++commas_;
+    ++p_;
+    return true;
+  }
+
+  const char* line_;
+  std::size_t length_;
+  const char* p_;           // where the scan is
+  std::size_t commas_ = 0;  // commas passed so far
+  bool ip_key_ = false;     // "IP-ADDRESS=" passed so far
+  bool node_key_ = false;   // "NODENAME=" passed so far
+};
+
+// Handles one piece of `length` characters at `line`. True when it yields a
+// record, whose fields `views` then points at inside `line`. The expansion
+// of commas adds blanks only, so it changes none of the tests on the line:
+// its first character, its "DEVICE=" or "log=" start, and whether it holds
+// "=".
+bool parse_piece(const char* line, std::size_t length, FieldViews& views) {
   if (line[0] == '#' || line[0] == '[' || line[0] == '\n')
     return false;
-  // Whether the line holds "IP-ADDRESS=" or "NODENAME=" anywhere: each
-  // occurrence ends at one of its few "=".
-  const std::string_view text(line);
-  bool any_equals = false, has_ip = false, has_node = false;
-  for (std::size_t eq = text.find('='); eq != std::string_view::npos; eq = text.find('=', eq + 1)) {
-    any_equals = true;
-    has_ip = has_ip || (eq >= 10 && text.compare(eq - 10, 10, "IP-ADDRESS") == 0);
-    has_node = has_node || (eq >= 8 && text.compare(eq - 8, 8, "NODENAME") == 0);
+  if (length >= 7 && std::memcmp(line, "DEVICE=", 7) == 0) {
+    DeviceLineScan(line, length).run(views);
+    return true;
   }
-  if (!any_equals)
+  if (std::memchr(line, '=', length) == nullptr)
     return false;
   // The logging line's values are used by no command; it yields no record.
   if (std::strncmp(line, "log=", 4) == 0)
     return false;
+  // Any other line fails the form at its start.
   views = FieldViews{};
-  if (!has_ip && !has_node)
-    return true;
-  ExpandedCommas commas = find_expanded_commas(line, text.size());
-  if (has_ip) {
-    scan_device_form(line, "IP-ADDRESS=", kIpAddress, commas, views);
-  } else {
-    scan_device_form(line, "NODENAME=", kNodeName, commas, views);
-  }
   return true;
 }
 
@@ -187,15 +233,14 @@ struct FileCloser {
 }  // namespace
 
 bool parse_device_line(const std::string& line, DeviceRecord& record) {
-  const std::string piece = line.substr(0, kPieceMax);
+  char piece[kPieceMax + 1 + kPieceReadSlack] = {};
+  line.copy(piece, kPieceMax);
   FieldViews views;
-  if (!parse_piece(piece.c_str(), views))
+  if (!parse_piece(piece, std::strlen(piece), views))
     return false;
   record = DeviceRecord{};
-  for (int f = 0; f < kDeviceFieldCount; ++f) {
-    if (views.start[f] != nullptr)
-      copy_truncated(record.fields[f], kDeviceFieldSize, views.start[f], views.length[f]);
-  }
+  for (int f = 0; f < kDeviceFieldCount; ++f)
+    copy_truncated(record.fields[f], kDeviceFieldSize, views.start[f], views.length[f]);
   return true;
 }
 
@@ -219,17 +264,18 @@ int DeviceList::read_device_stream(std::FILE* file) {
   }
   int appended = 0;
   FieldViews views;
-  read_pieces<kPieceMax>(file, [&](char* line) {
-    if (!parse_piece(line, views))
+  read_pieces<kPieceMax>(file, [&](const char* line, std::size_t length) {
+    if (!parse_piece(line, length, views))
       return true;
     Entry entry{fields_.size(), {}};
     std::size_t used = 0;
     for (int f = 0; f < kDeviceFieldCount; ++f) used += views.length[f] + 1;
-    char* packed = fields_.extend(used);
+    // Each field goes over as a whole block, which the next overwrites
+    // from the field's end on.
+    char* packed = fields_.extend(used, kDeviceFieldSize);
     for (int f = 0; f < kDeviceFieldCount; ++f) {
       entry.length[f] = static_cast<unsigned char>(views.length[f]);
-      if (views.start[f] != nullptr)
-        std::memcpy(packed, views.start[f], views.length[f]);
+      std::memcpy(packed, views.start[f], kDeviceFieldSize);
       packed += views.length[f];
       *packed++ = '\0';
     }
