@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -41,6 +43,38 @@ CharClass class_of(char c) {
 // What an empty field points at: a field is copied as a whole block of
 // kDeviceFieldSize bytes, of which its length counts.
 constexpr char kNoText[kDeviceFieldSize] = {};
+
+// The first character at or after `p` that is not plain: a blank, the
+// end, a comma or "=". Tests a word at a time where the machine stores
+// words little end first; the line must be followed by readable bytes for
+// that (kPieceReadSlack).
+const char* find_unplain(const char* p) {
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kHighs = 0x8080808080808080;
+    for (;;) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, p, sizeof word);
+      const std::uint64_t comma = word ^ (kOnes * ',');
+      const std::uint64_t equals = word ^ (kOnes * '=');
+      // The high bit of each byte below 0x21, or equal to ',' or '=', and
+      // perhaps of bytes after such a byte: only the lowest one is used.
+      const std::uint64_t found = (((word - kOnes * 0x21) & ~word) | ((comma - kOnes) & ~comma) |
+                                   ((equals - kOnes) & ~equals)) &
+                                  kHighs;
+      if (found == 0) {
+        p += sizeof word;
+        continue;
+      }
+      p += std::countr_zero(found) / 8;
+      if (class_of(*p) != kPlain)
+        return p;
+      ++p;  // a control character that is no blank
+    }
+  }
+  while (class_of(*p) == kPlain) ++p;
+  return p;
+}
 
 // One record as found in a piece: where each field starts and how long it
 // is (at most 63 characters). At least kDeviceFieldSize bytes can be read
@@ -147,13 +181,11 @@ class DeviceLineScan {
     skip_blanks();
     const char* start = p_;
     for (;;) {
-      const CharClass c = class_of(*p_);
-      if (c == kPlain) {
-        ++p_;
-      } else if (c == kEquals) {
+      p_ = find_unplain(p_);
+      if (*p_ == '=') {
         note_equals(p_);
         ++p_;
-      } else if (c == kComma) {
+      } else if (*p_ == ',') {
         if (expanded(p_) && p_ > start)
           break;
         const bool alone = expanded(p_);

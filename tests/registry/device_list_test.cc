@@ -87,6 +87,35 @@ TEST(DeviceLineParsing, LongTokensAreTruncatedTo63Characters) {
   EXPECT_EQ(std::string(record.fields[kModelName]), "\"M\"");
 }
 
+TEST(DeviceLineParsing, TokensEndAtTheirFirstBlankWhateverTheirLengthAndBytes) {
+  // Tokens are scanned several bytes at a time: every length, with bytes
+  // that are no blanks though they lie near them (control characters, a
+  // byte above 0x7F, ";" next to ","), must end exactly at its blank.
+  const std::string filler = "a\x01\x7F\xFF;<\x1F>b\x0E";
+  for (std::size_t length = 1; length <= 70; ++length) {
+    std::string name;
+    for (std::size_t i = 0; i < length; ++i) name += filler[i % filler.size()];
+    for (const char* blank : {" ", "\t", "\v", "\r"}) {
+      SCOPED_TRACE(::testing::Message() << "length " << length << ", blank " << int{blank[0]});
+      EXPECT_EQ(parsed("DEVICE=" + name + blank + ", \"M\" , U , NODENAME=" + name + blank + "\n"),
+                "[" + name.substr(0, 63) + "][\"M\"][][" + name.substr(0, 63) + "][U]");
+    }
+  }
+}
+
+TEST(DeviceLineParsing, TheKeyIsChosenByWhatTheLineHoldsAnywhere) {
+  // "IP-ADDRESS=" inside a name selects the address form, whose key then
+  // misses where "NODENAME=" stands.
+  EXPECT_EQ(parsed("DEVICE=xIP-ADDRESS=y , \"M\" , U , NODENAME=n\n"),
+            "[xIP-ADDRESS=y][\"M\"][][][U]");
+  EXPECT_EQ(parsed("DEVICE=a , \"M\" , U , NODENAME=n ; IP-ADDRESS=z\n"), "[a][\"M\"][][][U]");
+  EXPECT_EQ(parsed("DEVICE=a , \"M\" , U , NODENAME=nIP-ADDRESS=z\n"), "[a][\"M\"][][][U]");
+  // A key after a mismatch still keeps the fields read before it.
+  EXPECT_EQ(parsed("DEVICE=a , \"M\" U NODENAME=n\n"), "[a][\"M\"][][][]");
+  EXPECT_EQ(parsed("DEVICE=a , \"M\" , U , HOST=h\n"), "[][][][][]");
+  EXPECT_EQ(parsed("DEVICE=a , \"M\" , U , HOST=h NODENAME=\n"), "[a][\"M\"][][][U]");
+}
+
 class DeviceListTest : public ::testing::Test {
  protected:
   TestDir dir;
