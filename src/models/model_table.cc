@@ -1,6 +1,7 @@
 #include "models/model_table.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -287,6 +288,12 @@ int ModelTable::read_model_file(const std::string& path) {
 }
 
 int ModelTable::read_model_stream(std::FILE* file) {
+  // Room for what a file of this size usually holds, so that the records
+  // are not copied as the table grows; pages that stay unused are never
+  // touched.
+  struct stat st {};
+  if (::fstat(fileno(file), &st) == 0 && st.st_size > 0)
+    records_.reserve(records_.size() + static_cast<std::size_t>(st.st_size) / 32);
   int count = 0;
   bool in_section = false;
   // One piece: handles it and says whether reading goes on.
@@ -302,8 +309,7 @@ int ModelTable::read_model_stream(std::FILE* file) {
       return kind == SectionLine::kSkipped;
     ++count;
     try {
-      records_.push_back(ModelRecord{});
-      parse_model_text(line, records_[records_.size() - 1]);
+      parse_model_text(line, *records_.extend(1));
     } catch (const std::bad_alloc&) {
       // The line is dropped; reading goes on.
     }
