@@ -72,14 +72,14 @@ ScannedNumber scan_number(const char* p, unsigned base) {
     number.found = true;
     p += 2;
   }
-  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
   for (int digit = digit_value(*p, base); digit >= 0; digit = digit_value(*++p, base)) {
     number.found = true;
-    const auto d = static_cast<std::uint64_t>(digit);
-    if (number.magnitude > (kMax - d) / base) {
+    std::uint64_t next = 0;
+    if (__builtin_mul_overflow(number.magnitude, std::uint64_t{base}, &next) ||
+        __builtin_add_overflow(next, static_cast<std::uint64_t>(digit), &next)) {
       number.overflow = true;
     } else {
-      number.magnitude = number.magnitude * base + d;
+      number.magnitude = next;
     }
   }
   number.end = p;
@@ -131,15 +131,33 @@ bool starts_with_0x(const char* p) {
   return p[0] == '0' && p[1] == 'x';
 }
 
-// The ID text: "0x%x:0x%x" (vendor, product) when it holds ":0x", else
-// "0x%x" (product). Only its first kModelIdTextMax characters count.
-void scan_id_text(const char* field, ModelRecord& record) {
+// Whether the `length` characters at `text` hold ":0x".
+bool holds_colon_0x(const char* text, std::size_t length) {
+  const char* end = text + length;
+  for (const char* p = text; end - p >= 3; ++p) {
+    p = static_cast<const char*>(std::memchr(p, ':', static_cast<std::size_t>(end - p) - 2));
+    if (p == nullptr)
+      return false;
+    if (p[1] == '0' && p[2] == 'x')
+      return true;
+  }
+  return false;
+}
+
+// The ID text of `length` characters at `field`, NUL-terminated: "0x%x:0x%x"
+// (vendor, product) when it holds ":0x", else "0x%x" (product). Only its
+// first kModelIdTextMax characters count.
+void scan_id_text(const char* field, std::size_t length, ModelRecord& record) {
   char id[kModelIdTextMax + 1];
-  copy_truncated(id, sizeof id, field, strnlen(field, kModelIdTextMax));
-  const char* p = id;
+  if (length > kModelIdTextMax) {
+    copy_truncated(id, sizeof id, field, kModelIdTextMax);
+    field = id;
+    length = kModelIdTextMax;
+  }
+  const char* p = field;
   if (!starts_with_0x(p))
     return;
-  if (std::strstr(id, ":0x") == nullptr) {
+  if (!holds_colon_0x(field, length)) {
     scan_hex(p + 2, &record.product_id, &p);
     return;
   }
@@ -149,61 +167,90 @@ void scan_id_text(const char* field, ModelRecord& record) {
     scan_hex(p + 3, &record.product_id, &p);
 }
 
-// Cuts the fields of a model line one after another. A field ends at the
-// next comma; the field that no comma follows is the last present one.
-class FieldCutter {
+// The fields of a model line, cut in one pass: every space, tab, line
+// feed, carriage return and form feed is removed from the line in place,
+// and each comma is replaced by the NUL that ends the field before it. The
+// field that no comma follows is the last present one; fields after the
+// ninth are not cut.
+class ModelFields {
  public:
-  explicit FieldCutter(char* line) : cursor_(line) {}
+  static constexpr int kMax = 9;
 
-  // The next field, or nullptr once the last present field was taken.
-  const char* next() {
-    if (cursor_ == nullptr)
-      return nullptr;
-    char* field = cursor_;
-    char* comma = std::strchr(cursor_, ',');
-    if (comma != nullptr) {
-      *comma = '\0';
-      cursor_ = comma + 1;
-    } else {
-      cursor_ = nullptr;
+  explicit ModelFields(char* line) {
+    char* out = line;
+    const char* in = line;
+    char* field = out;
+    for (; *in != '\0'; ++in) {
+      const char c = *in;
+      if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f')
+        continue;
+      if (c == ',') {
+        end_field(field, out);
+        if (count_ == kMax)
+          return;
+        field = ++out;
+        continue;
+      }
+      vertical_tab_ = vertical_tab_ || c == '\v';
+      *out++ = c;
     }
-    return field;
+    end_field(field, out);
+  }
+
+  bool present(int index) const { return index < count_; }
+  const char* at(int index) const { return start_[index]; }
+  std::size_t length(int index) const { return length_[index]; }
+
+  // "%d" of field `index`; a missing field gives DEFAULT_NUMBER.
+  void number(int index, std::int32_t* value) const {
+    if (!present(index)) {
+      *value = static_cast<std::int32_t>(DEFAULT_NUMBER);
+    } else {
+      scan_decimal(start_[index], value);
+    }
+  }
+
+  // "%s" of field `index` into a text of `size` bytes.
+  void text(int index, char* dst, std::size_t size) const {
+    if (!present(index))
+      return;
+    if (vertical_tab_) {
+      // The one blank that whitespace removal keeps.
+      scan_text(start_[index], dst, size);
+    } else if (length_[index] > 0) {
+      copy_truncated(dst, size, start_[index], length_[index]);
+    }
   }
 
  private:
-  char* cursor_;
-};
-
-void scan_number_field(FieldCutter& fields, std::int32_t* value) {
-  const char* field = fields.next();
-  if (field == nullptr) {
-    *value = static_cast<std::int32_t>(DEFAULT_NUMBER);
-  } else {
-    scan_decimal(field, value);
+  void end_field(char* field, char* end) {
+    *end = '\0';
+    start_[count_] = field;
+    length_[count_] = static_cast<std::size_t>(end - field);
+    ++count_;
   }
-}
 
-void scan_text_field(FieldCutter& fields, char* dst, std::size_t size) {
-  if (const char* field = fields.next())
-    scan_text(field, dst, size);
-}
+  const char* start_[kMax] = {};
+  std::size_t length_[kMax] = {};
+  int count_ = 0;
+  bool vertical_tab_ = false;
+};
 
 // Parses the NUL-terminated `line` in place into `record`.
 void parse_model_text(char* line, ModelRecord& record) {
-  strip_whitespace(line);
+  const ModelFields fields(line);
   record = ModelRecord{};
   record.re = -1;
   record.we = -1;
   record.product_id = DEFAULT_NUMBER;
   record.vendor_id = DEFAULT_VENDOR_ID;
-  FieldCutter fields(line);
-  scan_id_text(fields.next(), record);
-  scan_number_field(fields, &record.type);
-  scan_number_field(fields, &record.type_param);
-  scan_text_field(fields, record.name, sizeof record.name);
-  scan_number_field(fields, &record.re);
-  scan_number_field(fields, &record.we);
-  for (char* cm : record.cm) scan_text_field(fields, cm, kModelCmSize);
+  scan_id_text(fields.at(0), fields.length(0), record);
+  fields.number(1, &record.type);
+  fields.number(2, &record.type_param);
+  fields.text(3, record.name, sizeof record.name);
+  fields.number(4, &record.re);
+  fields.number(5, &record.we);
+  for (int cm = 0; cm < 3; ++cm) fields.text(6 + cm, record.cm[cm], kModelCmSize);
   record.series = record.type / 100;
   record.type = record.type % 100;
 }
