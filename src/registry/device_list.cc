@@ -150,7 +150,10 @@ class DeviceLineScan {
     while (class_of(*p_) == kBlank) ++p_;
   }
 
-  bool at_key(std::string_view key) const { return std::strncmp(p_, key.data(), key.size()) == 0; }
+  bool at_key(std::string_view key) const {
+    return static_cast<std::size_t>(line_ + length_ - p_) >= key.size() &&
+           std::memcmp(p_, key.data(), key.size()) == 0;
+  }
 
   // Whether the comma at `comma`, the next one not yet passed, is expanded.
   bool expanded(const char* comma) const {
