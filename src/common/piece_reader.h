@@ -27,12 +27,14 @@ template <std::size_t PieceMax, typename Handle>
 void read_pieces(std::FILE* file, Handle handle) {
   constexpr std::size_t kChunkSize = std::size_t{1} << 16;
   // One byte more, for the terminator of a piece that ends the chunk.
-  const auto chunk = std::make_unique<char[]>(kChunkSize + 1 + kPieceReadSlack);
+  const auto chunk = std::make_unique_for_overwrite<char[]>(kChunkSize + 1 + kPieceReadSlack);
   // The start of a piece split between reads.
   char carried[PieceMax + 1 + kPieceReadSlack] = {};
   std::size_t carried_length = 0;
   std::size_t got = 0;
   while ((got = std::fread(chunk.get(), 1, kChunkSize, file)) > 0) {
+    // What may be read past the last piece is defined.
+    std::memset(chunk.get() + got, 0, 1 + kPieceReadSlack);
     // A piece's length is known from where it ends, unless a NUL byte of
     // the file cuts it short.
     const bool holds_nul = std::memchr(chunk.get(), '\0', got) != nullptr;
