@@ -71,9 +71,10 @@ const char* find_unplain(const char* p) {
         return p;
       ++p;  // a control character that is no blank
     }
+  } else {
+    while (class_of(*p) == kPlain) ++p;
+    return p;
   }
-  while (class_of(*p) == kPlain) ++p;
-  return p;
 }
 
 // One record as found in a piece: where each field starts and how long it
