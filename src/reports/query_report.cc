@@ -52,7 +52,7 @@ class ReportLines {
   // Ends the line; the block goes to stdio when another line might not fit.
   void end_line() {
     text_[length_++] = '\n';
-    if (length_ > sizeof text_ - kLongestLine)
+    if (length_ > kBlockSize - kLongestLine)
       flush();
   }
 
@@ -67,15 +67,14 @@ class ReportLines {
   // their padding and a third with its tag, and the line break.
   static constexpr std::size_t kLongestLine =
       kModelNameSize + 4 * (kDeviceFieldSize + kColumnWidth) + 16;
-  char text_[1 << 16];
+  static constexpr std::size_t kBlockSize = std::size_t{1} << 16;
+  char text_[kBlockSize];
   std::size_t length_ = 0;
 };
 
-}  // namespace
-
-int query_report(DeviceList& devices, ModelTable& models) {
+// "%3d %s" per model, numbered from 0.
+void print_model_lines(const ModelTable& models) {
   ReportLines line;
-  models.load_model_table();
   int index = 0;
   for (const ModelRecord& model : models.records()) {
     line.index(index++);
@@ -84,10 +83,12 @@ int query_report(DeviceList& devices, ModelTable& models) {
     line.end_line();
   }
   line.flush();
-  models.free_model_table();
+}
 
-  const int count = devices.device_count();
-  std::fputs("\nDevices on network\n", stdout);
+// A line per device: its number, name and model padded to their columns,
+// and its node name ("N:") or else its IP address ("I:").
+void print_device_lines(DeviceList& devices, int count) {
+  ReportLines line;
   std::string_view fields[kDeviceFieldCount];
   for (int i = 0; i < count; ++i) {
     devices.device_fields(i, fields);
@@ -106,6 +107,18 @@ int query_report(DeviceList& devices, ModelTable& models) {
     line.end_line();
   }
   line.flush();
+}
+
+}  // namespace
+
+int query_report(DeviceList& devices, ModelTable& models) {
+  models.load_model_table();
+  print_model_lines(models);
+  models.free_model_table();
+
+  const int count = devices.device_count();
+  std::fputs("\nDevices on network\n", stdout);
+  print_device_lines(devices, count);
   return 1;
 }
 
