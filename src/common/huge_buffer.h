@@ -52,6 +52,17 @@ class HugeBuffer {
       move_to(count);
   }
 
+  // reserve() taken as a hint: false, with nothing changed, when the
+  // address space is not there.
+  bool reserve_if_possible(std::size_t count) noexcept {
+    try {
+      reserve(count);
+      return true;
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
+
   void push_back(const T& value) {
     if (size_ == capacity_)
       move_to(capacity_ * 2 > size_ + 1 ? capacity_ * 2 : size_ + 1);

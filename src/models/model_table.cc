@@ -340,7 +340,7 @@ int ModelTable::read_model_stream(std::FILE* file) {
   // touched.
   struct stat st {};
   if (::fstat(fileno(file), &st) == 0 && st.st_size > 0)
-    records_.reserve(records_.size() + static_cast<std::size_t>(st.st_size) / 32);
+    records_.reserve_if_possible(records_.size() + static_cast<std::size_t>(st.st_size) / 32);
   int count = 0;
   bool in_section = false;
   // One piece: handles it and says whether reading goes on.
@@ -363,7 +363,11 @@ int ModelTable::read_model_stream(std::FILE* file) {
     return true;
   };
 
-  read_pieces<kModelPieceMax>(file, handle_piece);
+  try {
+    read_pieces<kModelPieceMax>(file, handle_piece);
+  } catch (const std::bad_alloc&) {
+    // No memory to read with: the file contributes what was read.
+  }
   return count;
 }
 

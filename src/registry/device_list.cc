@@ -292,33 +292,40 @@ int DeviceList::load_device_list() {
 int DeviceList::read_device_stream(std::FILE* file) {
   // Room for what a file of this size usually holds, so that the storage
   // is not copied as it grows; pages that stay unused are never touched.
+  // Only a hint: reading goes on without it.
   struct stat st {};
   if (::fstat(fileno(file), &st) == 0 && st.st_size > 0) {
     const auto size = static_cast<std::size_t>(st.st_size);
-    fields_.reserve(fields_.size() + size + size / 4);
-    records_.reserve(records_.size() + size / 32);
+    fields_.reserve_if_possible(fields_.size() + size + size / 4);
+    records_.reserve_if_possible(records_.size() + size / 32);
   }
   int appended = 0;
   FieldViews views;
-  read_pieces<kPieceMax>(file, [&](const char* line, std::size_t length) {
-    if (!parse_piece(line, length, views))
+  try {
+    read_pieces<kPieceMax>(file, [&](const char* line, std::size_t length) {
+      if (!parse_piece(line, length, views))
+        return true;
+      Entry entry{fields_.size(), {}};
+      std::size_t used = 0;
+      for (int f = 0; f < kDeviceFieldCount; ++f) used += views.length[f] + 1;
+      // Each field goes over as a whole block, which the next overwrites
+      // from the field's end on. Should the entry then find no room, the
+      // bytes stay unused: entries say where their fields start.
+      char* packed = fields_.extend(used, kDeviceFieldSize);
+      for (int f = 0; f < kDeviceFieldCount; ++f) {
+        entry.length[f] = static_cast<unsigned char>(views.length[f]);
+        std::memcpy(packed, views.start[f], kDeviceFieldSize);
+        packed += views.length[f];
+        *packed++ = '\0';
+      }
+      records_.push_back(entry);
+      ++appended;
       return true;
-    Entry entry{fields_.size(), {}};
-    std::size_t used = 0;
-    for (int f = 0; f < kDeviceFieldCount; ++f) used += views.length[f] + 1;
-    // Each field goes over as a whole block, which the next overwrites
-    // from the field's end on.
-    char* packed = fields_.extend(used, kDeviceFieldSize);
-    for (int f = 0; f < kDeviceFieldCount; ++f) {
-      entry.length[f] = static_cast<unsigned char>(views.length[f]);
-      std::memcpy(packed, views.start[f], kDeviceFieldSize);
-      packed += views.length[f];
-      *packed++ = '\0';
-    }
-    records_.push_back(entry);
-    ++appended;
-    return true;
-  });
+    });
+  } catch (const std::bad_alloc&) {
+    // Out of memory: the records read so far stay.
+    return -1;
+  }
   return appended;
 }
 

@@ -44,12 +44,14 @@ class DeviceList {
   explicit DeviceList(std::string path);
 
   // Reads the file and appends its records. Returns the number appended, or
-  // -1 when the file cannot be opened. Called only while the list is empty.
+  // -1 when the file cannot be opened or memory runs out (the records read
+  // until then stay). Called only while the list is empty.
   int load_device_list();
 
   // Reads device configuration text from `file` and appends its records, as
   // load_device_list does for the file at the list's path. Returns the
-  // number appended.
+  // number appended, or -1 when memory ran out (the records read until then
+  // stay).
   int read_device_stream(std::FILE* file);
 
   // Loads the list if it is empty; returns the number of records.
