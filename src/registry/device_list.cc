@@ -305,20 +305,21 @@ int DeviceList::read_device_stream(std::FILE* file) {
     read_pieces<kPieceMax>(file, [&](const char* line, std::size_t length) {
       if (!parse_piece(line, length, views))
         return true;
-      Entry entry{fields_.size(), {}};
+      const std::size_t start = fields_.size();
       std::size_t used = 0;
       for (int f = 0; f < kDeviceFieldCount; ++f) used += views.length[f] + 1;
       // Each field goes over as a whole block, which the next overwrites
       // from the field's end on. Should the entry then find no room, the
       // bytes stay unused: entries say where their fields start.
       char* packed = fields_.extend(used, kDeviceFieldSize);
+      Entry& entry = *records_.extend(1);
+      entry.start = start;
       for (int f = 0; f < kDeviceFieldCount; ++f) {
         entry.length[f] = static_cast<unsigned char>(views.length[f]);
         std::memcpy(packed, views.start[f], kDeviceFieldSize);
         packed += views.length[f];
         *packed++ = '\0';
       }
-      records_.push_back(entry);
       ++appended;
       return true;
     });
