@@ -18,22 +18,21 @@ constexpr std::size_t kColumnWidth = 20;
 // costs more than reading the devices.
 class ReportLines {
  public:
-  // "%3d " with `index`.
-  void index(int index) {
-    char digits[12];
-    std::size_t count = 0;
-    auto magnitude = static_cast<unsigned>(index);
-    if (index < 0)
-      magnitude = 0u - magnitude;
-    do {
-      digits[count++] = static_cast<char>('0' + magnitude % 10);
-      magnitude /= 10;
-    } while (magnitude != 0);
-    if (index < 0)
-      digits[count++] = '-';
-    for (std::size_t width = count; width < 3; ++width) text_[length_++] = ' ';
-    while (count > 0) text_[length_++] = digits[--count];
+  // "%3d " with the next line number: 0 for the first line, then counting
+  // up. The number is kept as decimal text and counted up in place.
+  void number() {
+    const std::size_t width = digits_ < 3 ? 3 : digits_;
+    std::memcpy(text_ + length_, number_ + sizeof number_ - width, width);
+    length_ += width;
     text_[length_++] = ' ';
+    char* digit = number_ + sizeof number_ - 1;
+    while (*digit == '9') *digit-- = '0';
+    if (*digit == ' ') {
+      *digit = '1';
+      ++digits_;
+    } else {
+      ++*digit;
+    }
   }
 
   void text(std::string_view text) {
@@ -63,21 +62,23 @@ class ReportLines {
   }
 
  private:
-  // The longest line: an index, a model name, or two device fields with
+  // The longest line: a line number, a model name, or two device fields with
   // their padding and a third with its tag, and the line break.
   static constexpr std::size_t kLongestLine =
       kModelNameSize + 4 * (kDeviceFieldSize + kColumnWidth) + 16;
   static constexpr std::size_t kBlockSize = std::size_t{1} << 16;
   char text_[kBlockSize];
   std::size_t length_ = 0;
+  // The line number, right-aligned in spaces, and how many digits it has.
+  char number_[12] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', '0'};
+  std::size_t digits_ = 1;
 };
 
 // "%3d %s" per model, numbered from 0.
 void print_model_lines(const ModelTable& models) {
   ReportLines line;
-  int index = 0;
   for (const ModelRecord& model : models.records()) {
-    line.index(index++);
+    line.number();
     // A name is read up to its NUL, never past its capacity.
     line.text({model.name, strnlen(model.name, sizeof model.name)});
     line.end_line();
@@ -94,7 +95,7 @@ void print_device_lines(DeviceList& devices, int count) {
     devices.device_fields(i, fields);
     const std::string_view node = fields[kNodeName];
     const std::string_view ip = fields[kIpAddress];
-    line.index(i);
+    line.number();
     line.padded(fields[kFriendlyName]);
     line.padded(fields[kModelName]);
     if (!node.empty()) {
