@@ -6,10 +6,6 @@ namespace kxsane {
 
 namespace {
 
-bool is_stripped(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
 bool is_host_char(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
          c == '-' || c == '_';
@@ -20,14 +16,14 @@ bool is_host_char(char c) {
 void strip_whitespace(char* text) {
   char* out = text;
   for (const char* in = text; *in != '\0'; ++in) {
-    if (!is_stripped(*in))
+    if (!is_stripped_whitespace(*in))
       *out++ = *in;
   }
   *out = '\0';
 }
 
 void strip_whitespace(std::string& text) {
-  std::erase_if(text, is_stripped);
+  std::erase_if(text, is_stripped_whitespace);
 }
 
 bool is_plain_host(const std::string& text) {

@@ -5,6 +5,12 @@
 
 namespace kxsane {
 
+// The characters whitespace removal takes out: space, tab, line feed,
+// carriage return and form feed (not the vertical tab).
+inline bool is_stripped_whitespace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
 // Removes every space, tab, line feed, carriage return and form feed from the
 // NUL-terminated `text` in place, keeping the order of the other characters.
 void strip_whitespace(char* text);

@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <string_view>
 
 #include "common/piece_reader.h"
 #include "common/text.h"
@@ -131,19 +132,6 @@ bool starts_with_0x(const char* p) {
   return p[0] == '0' && p[1] == 'x';
 }
 
-// Whether the `length` characters at `text` hold ":0x".
-bool holds_colon_0x(const char* text, std::size_t length) {
-  const char* end = text + length;
-  for (const char* p = text; end - p >= 3; ++p) {
-    p = static_cast<const char*>(std::memchr(p, ':', static_cast<std::size_t>(end - p) - 2));
-    if (p == nullptr)
-      return false;
-    if (p[1] == '0' && p[2] == 'x')
-      return true;
-  }
-  return false;
-}
-
 // The ID text of `length` characters at `field`, NUL-terminated: "0x%x:0x%x"
 // (vendor, product) when it holds ":0x", else "0x%x" (product). Only its
 // first kModelIdTextMax characters count.
@@ -157,7 +145,7 @@ void scan_id_text(const char* field, std::size_t length, ModelRecord& record) {
   const char* p = field;
   if (!starts_with_0x(p))
     return;
-  if (!holds_colon_0x(field, length)) {
+  if (std::string_view(field, length).find(":0x") == std::string_view::npos) {
     scan_hex(p + 2, &record.product_id, &p);
     return;
   }
@@ -182,7 +170,7 @@ class ModelFields {
     char* field = out;
     for (; *in != '\0'; ++in) {
       const char c = *in;
-      if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f')
+      if (is_stripped_whitespace(c))
         continue;
       if (c == ',') {
         end_field(field, out);
