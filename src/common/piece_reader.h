@@ -5,6 +5,8 @@
 // model description files.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
@@ -12,6 +14,15 @@
 #include <memory>
 
 namespace kxsane {
+
+// The size of the file behind `file` in bytes, for readers that reserve
+// room by it; 0 when it is not known (a pipe, a stream in memory).
+inline std::size_t file_size_hint(std::FILE* file) {
+  struct stat st {};
+  if (::fstat(fileno(file), &st) != 0 || st.st_size <= 0)
+    return 0;
+  return static_cast<std::size_t>(st.st_size);
+}
 
 // Bytes after each piece's terminator that `handle` may read (never
 // write): scanners may then load a word, or copy a whole field, at once.

@@ -1,7 +1,6 @@
 #include "models/model_table.h"
 
 #include <dirent.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -326,9 +325,7 @@ int ModelTable::read_model_stream(std::FILE* file) {
   // Room for what a file of this size usually holds, so that the records
   // are not copied as the table grows; pages that stay unused are never
   // touched.
-  struct stat st {};
-  if (::fstat(fileno(file), &st) == 0 && st.st_size > 0)
-    records_.reserve_if_possible(records_.size() + static_cast<std::size_t>(st.st_size) / 32);
+  records_.reserve_if_possible(records_.size() + file_size_hint(file) / 32);
   int count = 0;
   bool in_section = false;
   // One piece: handles it and says whether reading goes on.

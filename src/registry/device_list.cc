@@ -1,7 +1,5 @@
 #include "registry/device_list.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -292,12 +290,9 @@ int DeviceList::read_device_stream(std::FILE* file) {
   // Room for what a file of this size usually holds, so that the storage
   // is not copied as it grows; pages that stay unused are never touched.
   // Only a hint: reading goes on without it.
-  struct stat st {};
-  if (::fstat(fileno(file), &st) == 0 && st.st_size > 0) {
-    const auto size = static_cast<std::size_t>(st.st_size);
-    fields_.reserve_if_possible(fields_.size() + size + size / 4);
-    records_.reserve_if_possible(records_.size() + size / 32);
-  }
+  const std::size_t size = file_size_hint(file);
+  fields_.reserve_if_possible(fields_.size() + size + size / 4);
+  records_.reserve_if_possible(records_.size() + size / 32);
   int appended = 0;
   FieldViews views;
   try {
