@@ -83,7 +83,7 @@ class BashCompletion : public ::testing::Test {
       script += "PATH=\"$WORK/bin:$PATH\"\n";
     script += "exec bash --norc --noprofile -c " +
               sh_quote(setup + "\n" + std::string(kCompleteLines)) + " bash " +
-              sh_quote(KXSANE_COMPLETION_SCRIPT);
+              sh_quote(Sandbox::inside(KXSANE_COMPLETION_SCRIPT));
     for (const auto& line : lines) script += " " + sh_quote(line);
     script += "\n";
 

@@ -58,13 +58,16 @@ bool under_tmp(const std::string& path) {
   return path.rfind("/tmp/", 0) == 0;
 }
 
+// Where the host's /tmp is bound inside the namespace.
+constexpr char kHostTmpInside[] = "/mnt";
+
 std::string stub_script(const std::string& name, const std::string& work) {
   return "#!/bin/sh\n"
          "{ printf '%s' " +
          sh_quote(name) +
          "; for a in \"$@\"; do printf ' [%s]' \"$a\"; done; "
          "printf '\\n'; } >> " +
-         sh_quote(work + "/stub-calls") +
+         sh_quote(Sandbox::inside(work + "/stub-calls")) +
          "\n"
          "printf 'stub " +
          name + ": %s\\n' \"$*\"\n";
@@ -91,7 +94,7 @@ std::string path_without(const std::string& work, const std::vector<std::string>
       fs::create_symlink(program.path(), link, ignored);
     }
   }
-  return dir;
+  return Sandbox::inside(dir);
 }
 
 }  // namespace
@@ -130,14 +133,12 @@ const std::string& Sandbox::unavailable_reason() {
   static const std::string reason = [] {
     if (::geteuid() != 0)
       return std::string("not running as root, so no mount namespace");
-    if (under_tmp(KXSANE_BINARY) || under_tmp(KXSANE_E2E_WORK_ROOT)) {
-      return std::string("the build tree is under /tmp, which the namespace hides");
-    }
-    if (!fs::is_directory("/etc/opt"))
-      return std::string("/etc/opt does not exist");
-    const int status = spawn_and_wait(
-        {"unshare", "-m", "--propagation", "private", "/bin/sh", "-c",
-         "mount -t tmpfs kxsane-probe /etc/opt && mount -t tmpfs kxsane-probe /tmp"});
+    if (!fs::is_directory("/etc/opt") || !fs::is_directory(kHostTmpInside))
+      return std::string("/etc/opt or ") + kHostTmpInside + " does not exist";
+    const int status = spawn_and_wait({"unshare", "-m", "--propagation", "private", "/bin/sh", "-c",
+                                       std::string("mount --rbind /tmp ") + kHostTmpInside +
+                                           " && mount -t tmpfs kxsane-probe /etc/opt"
+                                           " && mount -t tmpfs kxsane-probe /tmp"});
     if (status != 0) {
       return std::string("cannot make a private mount namespace with tmpfs mounts (unshare -m)");
     }
@@ -158,6 +159,10 @@ void Sandbox::remove(const std::string& rel) {
   fs::remove_all(state_path(rel));
 }
 
+std::string Sandbox::inside(const std::string& host_path) {
+  return under_tmp(host_path) ? kHostTmpInside + host_path.substr(4) : host_path;
+}
+
 std::string Sandbox::state_path(const std::string& rel) const {
   return rel.empty() ? work_ + "/state/kxscan4" : work_ + "/state/kxscan4/" + rel;
 }
@@ -169,7 +174,7 @@ RunResult Sandbox::run(const std::vector<std::string>& args, const RunOptions& o
 }
 
 RunResult Sandbox::shell(const std::string& script, const RunOptions& options) {
-  const std::string w = sh_quote(work_);
+  const std::string w = sh_quote(inside(work_));
   std::string path = "\"$WORK/stubs:$PATH\"";
   if (!options.hidden_tools.empty()) {
     path = "\"$WORK/stubs:" + path_without(work_, options.hidden_tools) + "\"";
@@ -179,6 +184,9 @@ RunResult Sandbox::shell(const std::string& script, const RunOptions& options) {
       "WORK=" +
       w +
       "\n"
+      "mount --rbind /tmp " +
+      std::string(kHostTmpInside) +
+      " || exit 89\n"
       "mount -t tmpfs -o mode=0755 kxsane-etc /etc/opt || exit 90\n"
       "mount -t tmpfs -o mode=1777 kxsane-tmp /tmp || exit 91\n"
       "mkdir -p /etc/opt/kestrel/scanner\n"
@@ -194,7 +202,7 @@ RunResult Sandbox::shell(const std::string& script, const RunOptions& options) {
   if (options.read_only_config) {
     runner += "mount --bind \"$CFG\" \"$CFG\" && mount -o remount,bind,ro \"$CFG\" || exit 94\n";
   }
-  runner += "KX=" + sh_quote(KXSANE_BINARY) +
+  runner += "KX=" + sh_quote(inside(KXSANE_BINARY)) +
             "\n"
             "PATH=" +
             path +

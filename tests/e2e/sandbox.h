@@ -84,6 +84,11 @@ class Sandbox {
 
   const std::string& work() const { return work_; }
 
+  // Where a host path is found inside the namespace. The namespace's /tmp
+  // is a fresh tmpfs, so the host's /tmp is seen under /mnt there: a build
+  // tree checked out under /tmp stays reachable. Other paths are the same.
+  static std::string inside(const std::string& host_path);
+
  private:
   std::string work_;
 };
