@@ -6,35 +6,138 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <string_view>
+
+#include "common/signal_cleanup.h"
 
 namespace kxsane {
 
 namespace {
 
-// The shell used for pipelines: bash is essential on the systems the tool is
-// made for, and unlike dash it can report a failed stage inside a pipeline.
+// The shell for probes and reports, and the one for pipelines: bash is
+// essential on the systems the tool is made for, and unlike dash it can
+// report a failed stage inside a pipeline.
+constexpr char kShell[] = "/bin/sh";
 constexpr char kPipelineShell[] = "/bin/bash";
 
-// The environment of a pipeline: the tool's own, with the C locale for every
-// category. The registry is bytes: in a UTF-8 locale sed's "." does not match a
-// byte outside the character set (a hand-written Latin-1 model text would keep
-// its device line), and uniq compares lines by collation, not byte for byte.
-std::vector<char*> pipeline_environment() {
-  static char c_locale[] = "LC_ALL=C";
-  std::vector<char*> env;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    if (std::strncmp(*entry, "LC_ALL=", 7) != 0)
-      env.push_back(*entry);
+// Where commands are looked for when the caller's PATH names no absolute
+// directory.
+constexpr char kDefaultPath[] = "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+
+// Variables that make a shell run code of the caller's (exported functions,
+// start-up files, trace hooks) or split and find words otherwise.
+constexpr std::string_view kUnsafeNames[] = {
+    "BASH_ENV", "ENV", "SHELLOPTS", "BASHOPTS", "PS4", "BASH_XTRACEFD", "IFS", "CDPATH", "GLOBIGNORE",
+};
+
+bool is_unsafe(std::string_view name) {
+  if (name.starts_with("BASH_FUNC_"))
+    return true;
+  for (std::string_view unsafe : kUnsafeNames) {
+    if (name == unsafe)
+      return true;
   }
-  env.push_back(c_locale);
-  env.push_back(nullptr);
-  return env;
+  return false;
+}
+
+// "PATH=" and the absolute entries of `value`, in order; an empty or
+// relative entry would find commands in the working directory.
+std::string absolute_path(std::string_view value) {
+  std::string path = "PATH=";
+  bool any = false;
+  while (true) {
+    const std::size_t colon = value.find(':');
+    const std::string_view entry = value.substr(0, colon);
+    if (entry.starts_with('/')) {
+      if (any)
+        path += ':';
+      path += entry;
+      any = true;
+    }
+    if (colon == std::string_view::npos)
+      break;
+    value.remove_prefix(colon + 1);
+  }
+  return any ? path : kDefaultPath;
 }
 
 }  // namespace
+
+ChildEnvironment::ChildEnvironment(const char* const* environ, bool c_locale) {
+  bool has_path = false;
+  for (const char* const* entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const std::string_view text = *entry;
+    const std::string_view name = text.substr(0, text.find('='));
+    if (is_unsafe(name) || (c_locale && name == "LC_ALL"))
+      continue;
+    if (name == "PATH") {
+      // Only the first PATH counts, as for the shell.
+      if (!has_path)
+        entries_.push_back(absolute_path(text.substr(name.size() + 1)));
+      has_path = true;
+      continue;
+    }
+    entries_.emplace_back(text);
+  }
+  if (!has_path)
+    entries_.emplace_back(kDefaultPath);
+  if (c_locale)
+    entries_.emplace_back("LC_ALL=C");
+  for (std::string& entry : entries_) pointers_.push_back(entry.data());
+  pointers_.push_back(nullptr);
+}
+
+pid_t start_child(const char* const* argv, bool c_locale, int stdout_fd, Status& why) {
+  arm_signal_cleanup();
+  ChildEnvironment env(environ, c_locale);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  // A group of its own, so that the whole child (a pipeline's every stage)
+  // can be stopped at once. The signals the tool holds back are not held
+  // back in the child, and its handlers are reset there.
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (stdout_fd >= 0)
+    posix_spawn_file_actions_adddup2(&actions, stdout_fd, STDOUT_FILENO);
+  pid_t pid = -1;
+  int error = 0;
+  {
+    // The child is registered before a signal can end the tool.
+    const SignalsHeld held;
+    error = posix_spawn(&pid, argv[0], &actions, &attr, const_cast<char* const*>(argv), env.data());
+    if (error == 0)
+      add_cleanup_group(pid);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  if (error != 0) {
+    why = Status::Error(std::string("cannot run ") + argv[0] + ": " + std::strerror(error));
+    return -1;
+  }
+  return pid;
+}
+
+int wait_child(pid_t pid) {
+  // Seen to end, forgotten, and only then reaped.
+  siginfo_t info{};
+  while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0) {
+    if (errno != EINTR)
+      break;
+  }
+  remove_cleanup_group(pid);
+  int wait_status = 0;
+  while (waitpid(pid, &wait_status, 0) < 0) {
+    if (errno != EINTR)
+      return -1;
+  }
+  return wait_status;
+}
 
 int run_echoed(const std::string& command) {
   std::fputs(command.c_str(), stdout);
@@ -44,25 +147,26 @@ int run_echoed(const std::string& command) {
 
 int run_shell(const std::string& command) {
   std::fflush(stdout);
-  return std::system(command.c_str());
+  const char* argv[] = {kShell, "-c", command.c_str(), nullptr};
+  Status why = Status::Ok();
+  const pid_t pid = start_child(argv, /*c_locale=*/false, -1, why);
+  if (pid < 0) {
+    std::fprintf(stderr, "%s\n", why.message().c_str());
+    return -1;
+  }
+  return wait_child(pid);
 }
 
-Status run_pipeline(const std::string& command) {
+Status run_pipeline(const std::string& command, int stdout_fd) {
   std::fflush(stdout);
-  const char* argv[] = {"bash", "-o", "pipefail", "-c", command.c_str(), nullptr};
-  std::vector<char*> env = pipeline_environment();
-  pid_t pid = 0;
-  const int spawn_error = posix_spawn(&pid, kPipelineShell, nullptr, nullptr,
-                                      const_cast<char* const*>(argv), env.data());
-  if (spawn_error != 0) {
-    return Status::Error(std::string("cannot run ") + kPipelineShell + ": " +
-                         std::strerror(spawn_error));
-  }
-  int wait_status = 0;
-  while (waitpid(pid, &wait_status, 0) < 0) {
-    if (errno != EINTR)
-      return Status::Error(std::string("wait: ") + std::strerror(errno));
-  }
+  const char* argv[] = {kPipelineShell, "-o", "pipefail", "-c", command.c_str(), nullptr};
+  Status status = Status::Ok();
+  const pid_t pid = start_child(argv, /*c_locale=*/true, stdout_fd, status);
+  if (pid < 0)
+    return status;
+  const int wait_status = wait_child(pid);
+  if (wait_status < 0)
+    return Status::Error(std::string("wait: ") + std::strerror(errno));
   if (WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0)
     return Status::Ok();
   if (WIFSIGNALED(wait_status)) {

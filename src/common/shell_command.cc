@@ -57,29 +57,19 @@ std::optional<std::string> ping_command(const std::string& target) {
   return "ping " + target + " -w 10\n";
 }
 
-std::string uniq_command(const std::string& input, const std::string& output) {
-  return "uniq " + shell_word(input) + " > " + shell_word(output);
+std::string uniq_command(const std::string& input) {
+  return "uniq " + shell_word(input);
 }
 
-std::optional<std::string> remove_device_command(const std::string& input, const std::string& name,
-                                                 const std::string& output) {
+std::optional<std::string> remove_device_command(const std::string& input, const std::string& name) {
   if (name.find('\n') != std::string::npos)
     return std::nullopt;
-  return "cat " + shell_word(input) +
-         " | sed s/'DEVICE=" + inside_single_quotes(sed_literal(name)) + " .*$'// | uniq > " +
-         shell_word(output);
+  return "cat " + shell_word(input) + " | sed s/'DEVICE=" + inside_single_quotes(sed_literal(name)) +
+         " .*$'// | uniq";
 }
 
-std::string logging_off_command(const std::string& input, const std::string& output) {
-  return "cat " + shell_word(input) + " | sed s/'log=.*'// | uniq > " + shell_word(output);
-}
-
-std::string cat_command(const std::string& path) {
-  return "cat " + shell_word(path);
-}
-
-std::string cat_entry_command(const std::string& dir, const std::string& name) {
-  return "cat " + shell_word(dir + "/" + name);
+std::string logging_off_command(const std::string& input) {
+  return "cat " + shell_word(input) + " | sed s/'log=.*'// | uniq";
 }
 
 }  // namespace kxsane

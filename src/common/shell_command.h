@@ -18,24 +18,20 @@ std::string shell_word(const std::string& text);
 // address (see is_plain_host), which never reaches a shell.
 std::optional<std::string> ping_command(const std::string& target);
 
-// "uniq %s > %s": `input` written to `output` with adjacent duplicates
-// collapsed.
-std::string uniq_command(const std::string& input, const std::string& output);
+// The pipelines that rewrite the registry write their result on standard
+// output, which the tool points at a file it created itself: no file is
+// ever written by name through a shell.
 
-// "cat %s | sed s/'DEVICE=%s .*$'// | uniq > %s": empties every line part
-// that starts with "DEVICE=", `name` matched literally, and one space. None
-// when `name` holds a line break (it can match no line).
-std::optional<std::string> remove_device_command(const std::string& input, const std::string& name,
-                                                 const std::string& output);
+// "uniq %s": `input` with adjacent duplicates collapsed.
+std::string uniq_command(const std::string& input);
 
-// "cat %s | sed s/'log=.*'// | uniq > %s": empties every logging entry.
-std::string logging_off_command(const std::string& input, const std::string& output);
+// "cat %s | sed s/'DEVICE=%s .*$'// | uniq": empties every line part that
+// starts with "DEVICE=", `name` matched literally, and one space. None when
+// `name` holds a line break (it can match no line).
+std::optional<std::string> remove_device_command(const std::string& input, const std::string& name);
 
-// "cat %s" with a path.
-std::string cat_command(const std::string& path);
-
-// "cat %s/%s" with a directory and one of its entry names.
-std::string cat_entry_command(const std::string& dir, const std::string& name);
+// "cat %s | sed s/'log=.*'// | uniq": empties every logging entry.
+std::string logging_off_command(const std::string& input);
 
 // The probe commands of the diagnosis report, in the order they run.
 inline constexpr const char* kProbeCommands[] = {

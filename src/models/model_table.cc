@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "common/piece_reader.h"
+#include "common/safe_file.h"
 #include "common/text.h"
 #include "models/descramble.h"
 
@@ -242,10 +243,6 @@ void parse_model_text(char* line, ModelRecord& record) {
   record.type = record.type % 100;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 struct DirCloser {
   void operator()(DIR* dir) const { closedir(dir); }
 };
@@ -315,7 +312,9 @@ void ModelTable::free_model_table() {
 }
 
 int ModelTable::read_model_file(const std::string& path) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "r"));
+  // Anything but a regular file (a FIFO, /dev/zero) is skipped: it could
+  // block the tool, or never end.
+  const UniqueFile file = open_regular_stream(path);
   if (!file)
     return 0;
   return read_model_stream(file.get());

@@ -71,6 +71,58 @@ std::optional<std::string> device_line_for(const char* name, const char* model_t
   return line + "\n";
 }
 
+namespace {
+
+// The values of "-a", each within its capacity.
+struct NewDevice {
+  char name[kNameSize] = {};
+  char model_text[kModelTextSize] = {};
+  char ip[kIpSize] = {};
+  char node[kNodeSize] = {};
+  char usb_ids[kUsbIdSize] = {};
+};
+
+void read_new_device(char** argv, int argc, NewDevice& device) {
+  get_key_value(argv, argc, "name=", device.name, sizeof device.name);
+  get_key_value(argv, argc, "model=", device.model_text, sizeof device.model_text);
+  get_key_value(argv, argc, "ip=", device.ip, sizeof device.ip);
+  get_key_value(argv, argc, "nodename=", device.node, sizeof device.node);
+}
+
+// Whether `name` may be registered: false, with the message printed, when
+// it is registered already or the registry could not be read whole (a name
+// might then be registered twice).
+bool name_is_free(const Paths& paths, DeviceList& devices, const char* name) {
+  char scratch[kLookupSize];
+  const bool found =
+      devices.device_field_by_name(name, kFriendlyName, scratch, sizeof scratch) != nullptr;
+  if (!devices.load_status().ok()) {
+    report_unchanged(paths.device_config, devices.load_status());
+    return false;
+  }
+  if (found) {
+    std::printf("\"%s\" is already registered.\n", name);
+    return false;
+  }
+  return true;
+}
+
+// The USB ID text of the model: "0x<vendor>:0x<product>" when the model
+// table knows the quoted model, "Unknown" otherwise.
+void find_usb_ids(ModelTable& models, NewDevice& device) {
+  char quoted_model[kModelSize];
+  std::snprintf(quoted_model, sizeof quoted_model, "\"%s\"", device.model_text);
+  std::uint32_t vendor = 0;
+  std::uint32_t product = 0;
+  if (models.model_ids(quoted_model, &vendor, &product)) {
+    std::snprintf(device.usb_ids, sizeof device.usb_ids, "0x%x:0x%x", vendor, product);
+  } else {
+    std::snprintf(device.usb_ids, sizeof device.usb_ids, "Unknown");
+  }
+}
+
+}  // namespace
+
 int add_device(const Paths& paths, DeviceList& devices, ModelTable& models, char** argv, int argc) {
   // The temporary file comes first: without one nothing can be registered,
   // and the command says so, as every command that changes the file does.
@@ -83,17 +135,9 @@ int add_device(const Paths& paths, DeviceList& devices, ModelTable& models, char
   }
 
   models.load_model_table();
-  char name[kNameSize] = {};
-  char model_text[kModelTextSize] = {};
-  char ip[kIpSize] = {};
-  char node[kNodeSize] = {};
-  char usb_ids[kUsbIdSize] = {};
-  get_key_value(argv, argc, "name=", name, sizeof name);
-  get_key_value(argv, argc, "model=", model_text, sizeof model_text);
-  get_key_value(argv, argc, "ip=", ip, sizeof ip);
-  get_key_value(argv, argc, "nodename=", node, sizeof node);
-
-  if (!is_valid_friendly_name(name)) {
+  NewDevice device;
+  read_new_device(argv, argc, device);
+  if (!is_valid_friendly_name(device.name)) {
     std::printf("Invalid name\n");
     return 0;
   }
@@ -101,35 +145,27 @@ int add_device(const Paths& paths, DeviceList& devices, ModelTable& models, char
   // Held from the first read of the registry to its replacement, so that two
   // concurrent runs never both find a name free, nor overwrite each other.
   const ConfigLock lock(paths.config_dir);
-  char scratch[kLookupSize];
-  if (devices.device_field_by_name(name, kFriendlyName, scratch, sizeof scratch) != nullptr) {
-    std::printf("\"%s\" is already registered.\n", name);
+  if (!lock.status().ok()) {
+    report_unchanged(paths.device_config, lock.status());
     return 0;
   }
-  if (ip[0] == '\0' && node[0] == '\0') {
-    std::printf("Invalid IP address or NODENAME\n");
+  if (!name_is_free(paths, devices, device.name))
     return 0;
-  }
 
-  char quoted_model[kModelSize];
-  std::snprintf(quoted_model, sizeof quoted_model, "\"%s\"", model_text);
-  std::uint32_t vendor = 0;
-  std::uint32_t product = 0;
-  if (models.model_exists(quoted_model) && models.model_ids(quoted_model, &vendor, &product)) {
-    std::snprintf(usb_ids, sizeof usb_ids, "0x%x:0x%x", vendor, product);
-  } else {
-    std::snprintf(usb_ids, sizeof usb_ids, "Unknown");
-  }
+  find_usb_ids(models, device);
   models.free_model_table();
+  strip_whitespace(device.model_text);
+  strip_whitespace(device.ip);
+  strip_whitespace(device.node);
+  strip_whitespace(device.usb_ids);
 
-  strip_whitespace(model_text);
-  strip_whitespace(ip);
-  strip_whitespace(node);
-  strip_whitespace(usb_ids);
-
+  // No address at all is refused here, after whitespace removal, so that an
+  // address made only of line breaks is refused as well; nothing printed
+  // between the name check and this point, so the order of messages is that
+  // of a check right after the name's.
   std::string refusal;
-  const std::optional<std::string> line =
-      device_line_for(name, model_text, usb_ids, ip, node, refusal);
+  const std::optional<std::string> line = device_line_for(
+      device.name, device.model_text, device.usb_ids, device.ip, device.node, refusal);
   if (!line) {
     std::fputs(refusal.c_str(), stdout);
     return 0;

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/piece_reader.h"
+#include "common/safe_file.h"
 #include "common/text.h"
 
 namespace kxsane {
@@ -259,10 +260,6 @@ char* copy_field(const char* field, std::size_t length, char* dst, std::size_t s
   return dst;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 }  // namespace
 
 bool parse_device_line(const std::string& line, DeviceRecord& record) {
@@ -280,10 +277,19 @@ bool parse_device_line(const std::string& line, DeviceRecord& record) {
 DeviceList::DeviceList(std::string path) : path_(std::move(path)) {}
 
 int DeviceList::load_device_list() {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path_.c_str(), "r"));
+  load_status_ = Status::Ok();
+  // Anything but a regular file reached through trusted links counts as
+  // missing: it could block the tool, or never end.
+  const UniqueFile file = open_regular_stream(path_);
   if (!file)
     return -1;
-  return read_device_stream(file.get());
+  const int appended = read_device_stream(file.get());
+  if (appended < 0) {
+    load_status_ = Status::Error("out of memory reading " + path_);
+  } else if (std::ferror(file.get())) {
+    load_status_ = Status::Error("cannot read " + path_);
+  }
+  return appended;
 }
 
 int DeviceList::read_device_stream(std::FILE* file) {
@@ -369,6 +375,8 @@ bool DeviceList::device_fields(int index, std::string_view (&fields)[kDeviceFiel
 }
 
 char* DeviceList::device_field_by_name(const char* name, int field, char* dst, std::size_t size) {
+  if (name == nullptr)
+    return nullptr;
   load_if_empty();
   if (records_.empty() || records_.front().length[kFriendlyName] == 0)
     return nullptr;
@@ -386,6 +394,7 @@ char* DeviceList::device_field_by_name(const char* name, int field, char* dst, s
 
 void DeviceList::free_device_list() {
   records_.clear();
+  fields_.clear();
 }
 
 }  // namespace kxsane

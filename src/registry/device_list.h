@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/huge_buffer.h"
+#include "common/status.h"
 
 namespace kxsane {
 
@@ -65,8 +66,8 @@ class DeviceList {
   char* device_field_by_index(int index, int field, char* dst, std::size_t size);
 
   // The same for the first record whose friendly name equals `name`. When the
-  // list is empty or its first record has an empty friendly name, returns
-  // nullptr at once and leaves `dst` untouched.
+  // list is empty or its first record has an empty friendly name, or `name`
+  // is nullptr, returns nullptr at once and leaves `dst` untouched.
   char* device_field_by_name(const char* name, int field, char* dst, std::size_t size);
 
   // The five fields of record `index`, as device_field_by_index would copy
@@ -79,6 +80,13 @@ class DeviceList {
 
   const std::string& path() const { return path_; }
 
+  // How the last load went: ok when the file was read whole, or counts as
+  // missing (absent, unreadable, not a regular file); an error when reading
+  // stopped part way (memory ran out, a read failed), so that the list may
+  // lack devices the file holds. A command that changes the registry must
+  // not go ahead on such a list.
+  const Status& load_status() const { return load_status_; }
+
  private:
   void load_if_empty();
   struct Entry {
@@ -90,6 +98,7 @@ class DeviceList {
   const char* field_of(std::size_t index, int field, std::size_t& length) const;
 
   std::string path_;
+  Status load_status_ = Status::Ok();
   // Every record's five fields, each NUL-terminated, one record after
   // another: a registry of 100,000 devices takes a few megabytes, not a
   // fixed 320 bytes per record.

@@ -1,11 +1,9 @@
 #include "registry/labels.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <string>
 
+#include "common/safe_file.h"
 #include "registry/rewrite.h"
 
 namespace kxsane {
@@ -18,14 +16,6 @@ constexpr std::size_t kMinLabelPathSize = 48;
 
 // The label starts after "-s:" or "-l:".
 constexpr std::size_t kLabelOffset = 3;
-
-bool readable(const char* path) {
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    return false;
-  ::close(fd);
-  return true;
-}
 
 }  // namespace
 
@@ -53,17 +43,23 @@ int save_or_load(const Paths& paths, int direction, const char* path) {
     return 0;
   const std::string label_file = path;
   const ConfigLock lock(paths.config_dir);
+  if (!lock.status().ok()) {
+    report_unchanged(direction == 0 ? label_file : paths.device_config, lock.status());
+    return 0;
+  }
   if (direction == 0) {
-    const Status status = replace_file(label_file, [&](const std::string&, int fd) {
-      return copy_file(paths.device_config, fd, /*missing_ok=*/false);
+    const Status status = replace_file(label_file, [&](int, int staging_fd) {
+      return copy_file(paths.device_config, staging_fd, /*missing_ok=*/false);
     });
     return status.ok() ? 1 : 0;
   }
-  // A label that cannot be read is a wrong parameter, not a failed change.
-  if (!readable(label_file.c_str()))
+  // A label that is missing, or no regular file, is a wrong parameter, not a
+  // failed change. It is read through the descriptor opened here.
+  UniqueFd label;
+  if (!open_regular(label_file, label).ok() || !label.valid())
     return 0;
-  const Status status = replace_file(paths.device_config, [&](const std::string&, int fd) {
-    return copy_file(label_file, fd, /*missing_ok=*/false);
+  const Status status = replace_file(paths.device_config, [&](int, int staging_fd) {
+    return copy_fd(label.get(), staging_fd);
   });
   if (!status.ok()) {
     report_unchanged(paths.device_config, status);

@@ -13,7 +13,9 @@ int logging_on(const Paths& paths) {
   if (!temp)
     return -1;
   const ConfigLock lock(paths.config_dir);
-  Status status = temp->write(kLoggingLine);
+  Status status = lock.status();
+  if (status.ok())
+    status = temp->write(kLoggingLine);
   if (status.ok())
     status = prepend_to_config(paths, *temp);
   if (!status.ok())
@@ -26,7 +28,9 @@ int logging_off(const Paths& paths) {
   if (!temp)
     return -1;
   const ConfigLock lock(paths.config_dir);
-  const Status status = filter_config(paths, *temp, {logging_off_command});
+  Status status = lock.status();
+  if (status.ok())
+    status = filter_config(paths, *temp, {logging_off_command});
   if (!status.ok())
     report_unchanged(paths.device_config, status);
   return 0;

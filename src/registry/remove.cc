@@ -1,5 +1,6 @@
 #include "registry/remove.h"
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,25 +14,24 @@ int remove_devices(const Paths& paths, char** argv, int argc) {
   // A name that holds a line break can match no line: it has no pass.
   std::vector<FilterPass> passes;
   for (int i = 2; i < argc; ++i) {
-    const std::string name = argv[i];
-    if (!remove_device_command("", name, ""))
+    if (std::strchr(argv[i], '\n') != nullptr)
       continue;
-    passes.push_back([name](const std::string& input, const std::string& output) {
-      return *remove_device_command(input, name, output);
-    });
+    const std::string name = argv[i];
+    passes.push_back(
+        [name](const std::string& input) { return *remove_device_command(input, name); });
   }
-
   // With nothing to remove the file is not touched, not even rewritten, and
-  // nothing is said; the result still tells whether a temporary file could
-  // be made.
+  // nothing is said.
   if (passes.empty())
-    return make_temp_file(paths.temp_template) ? 0 : -1;
+    return 0;
   const std::unique_ptr<TempFile> temp = make_command_temp_file(paths);
   if (!temp)
     return -1;
 
   const ConfigLock lock(paths.config_dir);
-  const Status status = filter_config(paths, *temp, passes);
+  Status status = lock.status();
+  if (status.ok())
+    status = filter_config(paths, *temp, passes);
   if (!status.ok())
     report_unchanged(paths.device_config, status);
   return 0;

@@ -3,38 +3,25 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "common/process.h"
+#include "common/safe_file.h"
 #include "common/shell_command.h"
+#include "common/signal_cleanup.h"
 
 namespace kxsane {
 
 namespace {
-
-Status errno_error(const std::string& what) {
-  return Status::Error(what + ": " + std::strerror(errno));
-}
-
-Status write_all(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR)
-        continue;
-      return errno_error("write");
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return Status::Ok();
-}
 
 std::string directory_of(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
@@ -45,67 +32,92 @@ std::string directory_of(const std::string& path) {
   return path.substr(0, slash);
 }
 
-std::string base_name_of(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The file that a write to `path` must reach: symbolic links followed, so
-// that a link stays a link. A dangling link resolves to the path it names.
-Status resolve_links(const std::string& path, std::string& target) {
-  target = path;
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat st {};
-    if (::lstat(target.c_str(), &st) != 0) {
-      if (errno == ENOENT)
-        return Status::Ok();
-      return errno_error(target);
-    }
-    if (!S_ISLNK(st.st_mode))
-      return Status::Ok();
-    char link[PATH_MAX];
-    const ssize_t length = ::readlink(target.c_str(), link, sizeof link - 1);
+// Copies every extended attribute of `from` to `to`: the access ACL
+// (system.posix_acl_access) among them, and a security label.
+Status keep_extended_attributes(int from, int to) {
+  const ssize_t size = ::flistxattr(from, nullptr, 0);
+  if (size < 0)
+    return errno == ENOTSUP ? Status::Ok() : errno_error("listing extended attributes");
+  std::string names(static_cast<std::size_t>(size), '\0');
+  const ssize_t got = ::flistxattr(from, names.data(), names.size());
+  if (got < 0)
+    return errno_error("listing extended attributes");
+  names.resize(static_cast<std::size_t>(got));
+  for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+    const char* name = names.c_str() + at;
+    const ssize_t length = ::fgetxattr(from, name, nullptr, 0);
     if (length < 0)
-      return errno_error(target);
-    link[length] = '\0';
-    target = link[0] == '/' ? std::string(link) : directory_of(target) + "/" + link;
+      return errno_error(std::string("reading ") + name);
+    std::string value(static_cast<std::size_t>(length), '\0');
+    const ssize_t read = ::fgetxattr(from, name, value.data(), value.size());
+    if (read < 0)
+      return errno_error(std::string("reading ") + name);
+    if (::fsetxattr(to, name, value.data(), static_cast<std::size_t>(read), 0) != 0)
+      return errno_error(std::string("keeping ") + name);
   }
-  return Status::Error(path + ": too many levels of symbolic links");
-}
-
-// Gives the staging file the mode, owner and group of the file it replaces,
-// or the mode a newly created file would have.
-Status take_attributes(int fd, const std::string& target) {
-  struct stat st {};
-  if (::stat(target.c_str(), &st) == 0) {
-    if (::fchown(fd, st.st_uid, st.st_gid) != 0)
-      return errno_error("keeping the owner");
-    if (::fchmod(fd, st.st_mode & 07777) != 0)
-      return errno_error("keeping the mode");
-    return Status::Ok();
-  }
-  if (errno != ENOENT)
-    return errno_error(target);
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  if (::fchmod(fd, 0666 & ~mask) != 0)
-    return errno_error("setting the mode");
   return Status::Ok();
 }
 
-void sync_directory(const std::string& dir) {
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0)
-    return;
-  ::fsync(fd);
-  ::close(fd);
+// Gives the staging file what the file it replaces carries, or the mode a
+// newly created file would have.
+Status take_attributes(int old_fd, int staging_fd) {
+  if (old_fd < 0) {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (::fchmod(staging_fd, 0666 & ~mask) != 0)
+      return errno_error("setting the mode");
+    return Status::Ok();
+  }
+  struct stat st {};
+  if (::fstat(old_fd, &st) != 0)
+    return errno_error("reading the old file's attributes");
+  if (::fchown(staging_fd, st.st_uid, st.st_gid) != 0)
+    return errno_error("keeping the owner");
+  if (::fchmod(staging_fd, st.st_mode & 07777) != 0)
+    return errno_error("keeping the mode");
+  return keep_extended_attributes(old_fd, staging_fd);
+}
+
+Status sync_directory(const UniqueFd& dir) {
+  const UniqueFd fd(::openat(dir.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid() || ::fsync(fd.get()) != 0)
+    return errno_error("syncing the directory");
+  return Status::Ok();
+}
+
+// Why `path` cannot be reached: its directory missing says what to do.
+Status unreachable(const std::string& path, const Status& why) {
+  struct stat st {};
+  const std::string dir = directory_of(path);
+  if (::stat(dir.c_str(), &st) != 0 && errno == ENOENT)
+    return Status::Error("the directory " + dir + " is missing (install the package or create it)");
+  return why;
+}
+
+// Empties `fd` and starts writing it again from the beginning.
+Status rewind_empty(int fd) {
+  if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
+    return errno_error("emptying the staging file");
+  return Status::Ok();
+}
+
+Status rewind(int fd) {
+  if (fd >= 0 && ::lseek(fd, 0, SEEK_SET) != 0)
+    return errno_error("rewinding");
+  return Status::Ok();
 }
 
 }  // namespace
 
+TempFile::TempFile(std::string path, int fd)
+    : path_(std::move(path)), fd_(fd), cleanup_slot_(add_cleanup_file(AT_FDCWD, path_.c_str())) {
+  arm_signal_cleanup();
+}
+
 TempFile::~TempFile() {
   ::close(fd_);
   ::unlink(path_.c_str());
+  remove_cleanup_file(cleanup_slot_);
 }
 
 Status TempFile::write(const std::string& text) {
@@ -115,6 +127,8 @@ Status TempFile::write(const std::string& text) {
 
 std::unique_ptr<TempFile> make_temp_file(const std::string& name_template) {
   std::string name = name_template;
+  // Held back until the file is registered for removal on a signal.
+  const SignalsHeld held;
   const int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0)
     return nullptr;
@@ -130,37 +144,37 @@ std::unique_ptr<TempFile> make_command_temp_file(const Paths& paths) {
 }
 
 Status copy_file(const std::string& src, int dst_fd, bool missing_ok) {
-  const int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) {
-    if (errno == ENOENT && missing_ok)
-      return Status::Ok();
-    return errno_error(src);
+  UniqueFd in;
+  const Status status = open_regular(src, in);
+  if (!status.ok())
+    return status;
+  if (!in.valid()) {
+    return missing_ok ? Status::Ok()
+                      : Status::Error(src + ": " + std::strerror(ENOENT));
   }
-  char buffer[1 << 16];
-  Status status = Status::Ok();
-  for (;;) {
-    const ssize_t got = ::read(in, buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR)
-        continue;
-      status = errno_error(src);
-      break;
-    }
-    if (got == 0)
-      break;
-    status = write_all(dst_fd, buffer, static_cast<std::size_t>(got));
-    if (!status.ok())
-      break;
-  }
-  ::close(in);
-  return status;
+  return copy_fd(in.get(), dst_fd);
 }
 
 ConfigLock::ConfigLock(const std::string& config_dir) {
-  fd_ = ::open(config_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  fd_ = ::open(config_dir.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
   if (fd_ < 0)
     return;
-  while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+  // Polled rather than waited for, so that the wait has an end.
+  constexpr auto kPoll = std::chrono::milliseconds(20);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kLockWaitSeconds);
+  while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR)
+      continue;
+    if (errno != EWOULDBLOCK) {
+      status_ = errno_error("cannot lock " + config_dir);
+      return;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      status_ = Status::Error("the registry is locked by another run (waited " +
+                              std::to_string(kLockWaitSeconds) + " s)");
+      return;
+    }
+    std::this_thread::sleep_for(kPoll);
   }
 }
 
@@ -169,57 +183,72 @@ ConfigLock::~ConfigLock() {
     ::close(fd_);
 }
 
-Status replace_file(const std::string& path,
-                    const std::function<Status(const std::string& staging_path, int fd)>& produce) {
-  std::string target;
-  Status status = resolve_links(path, target);
+Status replace_file(const std::string& path, const Producer& produce) {
+  FileLocation where;
+  Status status = locate(path, where);
+  if (!status.ok())
+    return unreachable(path, status);
+  UniqueFd old;
+  status = open_regular_at(where, old);
   if (!status.ok())
     return status;
-  const std::string dir = directory_of(target);
   // The staging name adds eight characters; a target name near the longest
   // a directory entry may have is shortened in it, not refused.
-  std::string base = base_name_of(target);
-  constexpr std::size_t kStagingExtra = 8;  // "." before, ".XXXXXX" after
-  if (base.size() > NAME_MAX - kStagingExtra)
-    base.resize(NAME_MAX - kStagingExtra);
-  std::string staging = dir + "/." + base + ".XXXXXX";
-  const int fd = ::mkostemp(staging.data(), O_CLOEXEC);
-  if (fd < 0)
-    return errno_error("cannot create a new file in " + dir);
+  std::string prefix = "." + where.name;
+  constexpr std::size_t kStagingExtra = 7;  // "." before, six letters after
+  if (prefix.size() > NAME_MAX - kStagingExtra)
+    prefix.resize(NAME_MAX - kStagingExtra);
+  prefix += '.';
+  std::string staging_name;
+  UniqueFd staging;
+  int slot = -1;
+  {
+    const SignalsHeld held;
+    status = create_exclusive_at(where.dir, prefix, staging_name, staging);
+    if (!status.ok())
+      return Status::Error(status.message() + " in " + directory_of(path));
+    slot = add_cleanup_file(where.dir.get(), staging_name.c_str());
+  }
 
-  status = produce(staging, fd);
+  status = produce(old.get(), staging.get());
   if (status.ok())
-    status = take_attributes(fd, target);
-  if (status.ok() && ::fsync(fd) != 0)
-    status = errno_error(staging);
-  if (::close(fd) != 0 && status.ok())
-    status = errno_error(staging);
-  // Only complete content on disk replaces the old file; rename is atomic.
-  if (status.ok() && ::rename(staging.c_str(), target.c_str()) != 0) {
-    status = errno_error("cannot replace " + target);
+    status = take_attributes(old.get(), staging.get());
+  if (status.ok() && ::fsync(staging.get()) != 0)
+    status = errno_error("writing " + path);
+  if (::close(staging.release()) != 0 && status.ok())
+    status = errno_error("writing " + path);
+  {
+    // Only complete content on disk replaces the old file; rename is atomic.
+    const SignalsHeld held;
+    if (status.ok() &&
+        ::renameat(where.dir.get(), staging_name.c_str(), where.dir.get(), where.name.c_str()) != 0) {
+      status = errno_error("cannot replace " + path);
+    }
+    if (!status.ok())
+      ::unlinkat(where.dir.get(), staging_name.c_str(), 0);
+    remove_cleanup_file(slot);
   }
-  if (!status.ok()) {
-    ::unlink(staging.c_str());
+  if (!status.ok())
     return status;
-  }
-  sync_directory(dir);
-  return status;
+  return sync_directory(where.dir);
 }
 
 Status prepend_to_config(const Paths& paths, TempFile& temp) {
-  Status status = copy_file(paths.device_config, temp.fd(), /*missing_ok=*/true);
-  if (!status.ok())
-    return status;
-  return replace_file(paths.device_config, [&](const std::string& staging, int) {
-    return run_pipeline(uniq_command(temp.path(), staging));
+  return replace_file(paths.device_config, [&](int old_fd, int staging_fd) {
+    if (old_fd >= 0) {
+      const Status status = copy_fd(old_fd, temp.fd());
+      if (!status.ok())
+        return status;
+    }
+    return run_pipeline(uniq_command(temp.path()), staging_fd);
   });
 }
 
 Status filter_config(const Paths& paths, TempFile& first, const std::vector<FilterPass>& passes) {
   if (passes.empty())
     return Status::Ok();
-  return replace_file(paths.device_config, [&](const std::string& staging, int) {
-    std::string input = paths.device_config;
+  return replace_file(paths.device_config, [&](int old_fd, int staging_fd) {
+    int input = old_fd;
     for (std::size_t i = 0; i < passes.size(); ++i) {
       std::unique_ptr<TempFile> fresh;
       if (i > 0) {
@@ -228,13 +257,16 @@ Status filter_config(const Paths& paths, TempFile& first, const std::vector<Filt
           return errno_error("cannot create a temporary file");
       }
       TempFile& temp = i == 0 ? first : *fresh;
-      Status status = copy_file(input, temp.fd(), /*missing_ok=*/i == 0);
+      Status status = rewind(input);
+      if (status.ok() && input >= 0)
+        status = copy_fd(input, temp.fd());
+      if (status.ok())
+        status = rewind_empty(staging_fd);
+      if (status.ok())
+        status = run_pipeline(passes[i](temp.path()), staging_fd);
       if (!status.ok())
         return status;
-      status = run_pipeline(passes[i](temp.path(), staging));
-      if (!status.ok())
-        return status;
-      input = staging;
+      input = staging_fd;
     }
     return Status::Ok();
   });

@@ -1,8 +1,9 @@
 // How the device configuration file (and a label file) is changed: new
 // content is put together in a temporary file, a pipeline of the standard
-// tools writes the result into a staging file beside the target, and only a
-// complete result is renamed over the target. Any failure on the way leaves
-// the target byte for byte as it was.
+// tools writes the result into a staging file created beside the target,
+// and only a complete result is renamed over the target. Any failure on the
+// way, or SIGINT, SIGTERM or SIGHUP, leaves the target byte for byte as it
+// was, and no temporary or staging file behind.
 #pragma once
 
 #include <functional>
@@ -17,7 +18,8 @@ namespace kxsane {
 
 // A temporary file made securely from the template (mkstemp), open for
 // writing through its descriptor. It is never opened again by name by the
-// tool; the shell reads it by name while it exists. Deleted when destroyed.
+// tool; the shell reads it by name while it exists. Deleted when destroyed,
+// or when a signal ends the tool.
 class TempFile {
  public:
   ~TempFile();
@@ -32,10 +34,11 @@ class TempFile {
 
  private:
   friend std::unique_ptr<TempFile> make_temp_file(const std::string& name_template);
-  TempFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+  TempFile(std::string path, int fd);
 
   std::string path_;
   int fd_;
+  int cleanup_slot_;
 };
 
 // Creates a temporary file from `name_template` (six trailing X). None when it
@@ -47,15 +50,20 @@ std::unique_ptr<TempFile> make_temp_file(const std::string& name_template);
 // configuration file is left unchanged, and why, and returns none.
 std::unique_ptr<TempFile> make_command_temp_file(const Paths& paths);
 
-// Appends the whole content of the file `src` to the descriptor `dst_fd`.
-// A missing `src` copies nothing and succeeds when `missing_ok`; any other
-// open, read or write failure is an error.
+// Appends the whole content of the regular file `src` to the descriptor
+// `dst_fd`. A missing `src` copies nothing and succeeds when `missing_ok`;
+// anything else that is no regular file, a link that cannot be trusted and
+// any open, read or write failure are errors.
 Status copy_file(const std::string& src, int dst_fd, bool missing_ok);
+
+// How long a change waits for another run's lock before it gives up.
+inline constexpr int kLockWaitSeconds = 15;
 
 // Holds an exclusive lock (flock) on the configuration directory for its
 // lifetime, so that commands which change the registry never interleave.
-// When the directory cannot be opened there is nothing to protect and no lock
-// is taken; the change then fails when it is written.
+// Waits at most kLockWaitSeconds for it. When the directory cannot be opened
+// there is nothing to protect and no lock is taken (status() is ok); the
+// change then fails when it is written.
 class ConfigLock {
  public:
   explicit ConfigLock(const std::string& config_dir);
@@ -63,27 +71,37 @@ class ConfigLock {
   ConfigLock(const ConfigLock&) = delete;
   ConfigLock& operator=(const ConfigLock&) = delete;
 
+  // Ok when the lock is held (or there was nothing to lock); otherwise why
+  // the change must not go ahead.
+  const Status& status() const { return status_; }
+
  private:
   int fd_ = -1;
+  Status status_ = Status::Ok();
 };
 
-// Writes new content for `path` into a staging file beside it and, when
-// `produce` succeeds and the content is on disk, renames it over `path`.
-// `produce` gets the staging file's path and an open descriptor of it. A
-// symbolic link stays a link and its target gets the content; an existing
-// file keeps its mode, owner and group; a new file gets 0666 less the umask.
-// On failure the staging file is removed and `path` is as it was.
-Status replace_file(const std::string& path,
-                    const std::function<Status(const std::string& staging_path, int fd)>& produce);
+// Produces the new content of a file: `old_fd` reads the file being
+// replaced (-1 when there is none), `staging_fd` receives the new content.
+using Producer = std::function<Status(int old_fd, int staging_fd)>;
+
+// Writes new content for `path` into a staging file created exclusively
+// beside it and, when `produce` succeeds and the content is on disk, renames
+// it over `path`. Links to `path` are followed only when root or the tool's
+// user owns them (see locate()), so a link stays a link and its target gets
+// the content. Only a regular file (or none) is replaced. The new file keeps
+// the old one's mode, owner, group, access ACL and other extended
+// attributes; a new file gets 0666 less the umask. On failure the staging
+// file is removed and `path` is as it was.
+Status replace_file(const std::string& path, const Producer& produce);
 
 // Prepend: appends the device configuration file behind the lines already in
-// `temp`, then writes "uniq <temp> > <staging>" over the device configuration
-// file through replace_file.
+// `temp`, then writes "uniq <temp>" over the device configuration file
+// through replace_file.
 Status prepend_to_config(const Paths& paths, TempFile& temp);
 
-// Builds the command text of one filter pass from its input (a temporary
-// file) and its output (the staging file).
-using FilterPass = std::function<std::string(const std::string& input, const std::string& output)>;
+// Builds the command text of one filter pass from its input, a temporary
+// file; the pass writes its result on standard output.
+using FilterPass = std::function<std::string(const std::string& input)>;
 
 // Filter: runs `passes` one after another, each over the output of the one
 // before. A pass copies its input (the device configuration file for the

@@ -2,10 +2,15 @@
 
 #include <dirent.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "common/process.h"
+#include "common/safe_file.h"
 #include "common/shell_command.h"
 #include "reports/ping_sweep.h"
 #include "reports/query_report.h"
@@ -20,12 +25,22 @@ bool is_verbose(int level) {
   return level > kVerboseAbove;
 }
 
-// A file's header line; when verbose, its content follows through the shell
-// (the command itself is not echoed: the header already names the file).
-void dump_file(const std::string& shown_path, const std::string& cat, bool verbose) {
-  std::printf("%s%s:\n", kSeparator, shown_path.c_str());
-  if (verbose)
-    run_shell(cat);
+// A file's header line; when verbose, its content follows, as `cat` would
+// show it. Only a regular file reached through trusted links is shown: a
+// FIFO or a device could block the report, or never end.
+void dump_file(const std::string& path, bool verbose) {
+  std::printf("%s%s:\n", kSeparator, path.c_str());
+  if (!verbose)
+    return;
+  std::fflush(stdout);
+  UniqueFd fd;
+  if (!open_regular(path, fd).ok())
+    return;
+  if (!fd.valid()) {
+    std::fprintf(stderr, "cat: %s: %s\n", path.c_str(), std::strerror(ENOENT));
+    return;
+  }
+  copy_fd(fd.get(), STDOUT_FILENO);
 }
 
 }  // namespace
@@ -58,14 +73,12 @@ int dump_configuration_files(const Paths& paths, int level) {
   if (dir == nullptr)
     return 0;
   const bool verbose = is_verbose(level);
-  dump_file(paths.device_config, cat_command(paths.device_config), verbose);
-  dump_file(paths.main_model_file, cat_command(paths.main_model_file), verbose);
+  dump_file(paths.device_config, verbose);
+  dump_file(paths.main_model_file, verbose);
   while (const dirent* entry = readdir(dir)) {
     if (is_model_file_name(entry->d_name) != 0)
       continue;
-    // The name is printed as it stands; the command quotes it where needed.
-    dump_file(paths.models_dir + "/" + entry->d_name,
-              cat_entry_command(paths.models_dir, entry->d_name), verbose);
+    dump_file(paths.models_dir + "/" + entry->d_name, verbose);
   }
   closedir(dir);
   return 0;

@@ -122,7 +122,7 @@ TEST(RewriteReplace, NewFileGetsDefaultModeLessUmask) {
   for (const mode_t mask : {022, 027, 077}) {
     ScopedUmask umask(mask);
     const std::string target = dir.file("cfg/new" + std::to_string(mask));
-    ASSERT_TRUE(replace_file(target, [](const std::string&, int fd) {
+    ASSERT_TRUE(replace_file(target, [](int, int fd) {
                   return write_text(fd, "x\n");
                 }).ok());
     EXPECT_EQ(mode_of(target), 0666 & ~mask);
@@ -140,7 +140,7 @@ TEST(RewriteReplace, ExistingFileKeepsModeOwnerAndGroup) {
     ASSERT_EQ(::chown(target.c_str(), 1234, 4321), 0);
   }
   ScopedUmask umask(077);
-  ASSERT_TRUE(replace_file(target, [](const std::string&, int fd) {
+  ASSERT_TRUE(replace_file(target, [](int, int fd) {
                 return write_text(fd, "new\n");
               }).ok());
   EXPECT_EQ(dir.read("cfg/registry"), "new\n");
@@ -160,8 +160,8 @@ TEST(RewriteReplace, LinkStaysALinkAndItsTargetGetsTheContent) {
   fs::create_symlink("saved/real.cfg", dir.file("cfg/hop"));
   fs::create_symlink("hop", dir.file("cfg/registry"));
   std::string staging_seen;
-  ASSERT_TRUE(replace_file(dir.file("cfg/registry"), [&](const std::string& staging, int fd) {
-                staging_seen = staging;
+  ASSERT_TRUE(replace_file(dir.file("cfg/registry"), [&](int, int fd) {
+                staging_seen = fs::read_symlink("/proc/self/fd/" + std::to_string(fd));
                 return write_text(fd, "new\n");
               }).ok());
   EXPECT_TRUE(fs::is_symlink(dir.file("cfg/registry")));
@@ -176,7 +176,7 @@ TEST(RewriteReplace, LinkStaysALinkAndItsTargetGetsTheContent) {
 TEST(RewriteReplace, FailureLeavesTheTargetAndNoStagingFile) {
   TestDir dir;
   dir.write("cfg/registry", "old\n");
-  const Status status = replace_file(dir.file("cfg/registry"), [](const std::string&, int fd) {
+  const Status status = replace_file(dir.file("cfg/registry"), [](int, int fd) {
     write_text(fd, "half");
     return Status::Error("produce failed");
   });
@@ -188,17 +188,27 @@ TEST(RewriteReplace, FailureLeavesTheTargetAndNoStagingFile) {
 
 TEST(RewriteReplace, MissingDirectoryFailsAndCreatesNothing) {
   TestDir dir;
-  EXPECT_FALSE(replace_file(dir.file("nowhere/registry"), [](const std::string&, int fd) {
+  EXPECT_FALSE(replace_file(dir.file("nowhere/registry"), [](int, int fd) {
                  return write_text(fd, "x\n");
                }).ok());
   EXPECT_FALSE(fs::exists(dir.file("nowhere")));
 }
 
 TEST(RewritePipeline, AFailingStageAnywhereIsAFailure) {
-  EXPECT_TRUE(run_pipeline("true | true").ok());
-  EXPECT_FALSE(run_pipeline("false | true").ok());
-  EXPECT_FALSE(run_pipeline("true | kxsane-no-such-tool | cat > /dev/null").ok());
-  EXPECT_FALSE(run_pipeline("echo x > /dev/full").ok());
+  EXPECT_TRUE(run_pipeline("true | true", -1).ok());
+  EXPECT_FALSE(run_pipeline("false | true", -1).ok());
+  EXPECT_FALSE(run_pipeline("true | kxsane-no-such-tool | cat > /dev/null", -1).ok());
+  EXPECT_FALSE(run_pipeline("echo x > /dev/full", -1).ok());
+}
+
+TEST(RewritePipeline, WritesThroughTheDescriptorItIsGiven) {
+  TestDir dir;
+  const std::string out = dir.file("tmp/out");
+  const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  EXPECT_TRUE(run_pipeline("printf 'a\\na\\nb\\n' | uniq", fd).ok());
+  ::close(fd);
+  EXPECT_EQ(dir.read("tmp/out"), "a\nb\n");
 }
 
 class RewritePrepend : public ::testing::Test {
