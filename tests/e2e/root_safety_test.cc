@@ -1,0 +1,113 @@
+// The tool as root among files, links, signals and environments that someone
+// else may have prepared. One test per kind of threat, its cases in a table;
+// each case is a script run in the sandbox, and its output (the tool's and
+// what the script checks afterwards) must be exactly as given. Every run of
+// the tool is bounded by `timeout`, so a tool that blocks fails instead of
+// hanging the suite.
+#include <string>
+#include <vector>
+
+#include "e2e/sandbox.h"
+
+namespace kxsane::e2e {
+namespace {
+
+#define REGISTRY "/etc/opt/kestrel/scanner/kxscan4//kxsanenetdevice4.cfg"
+#define UNCHANGED "Could not update " REGISTRY ", it was left unchanged: "
+constexpr char kOld[] = "DEVICE=old , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 \n";
+constexpr char kNew[] = "DEVICE=new , \"M\" , Unknown , IP-ADDRESS=10.0.0.2 \n";
+constexpr char kAdd[] = "timeout 20 \"$KX\" -a name=new model=M ip=10.0.0.2\n";
+
+struct Case {
+  std::string name;
+  std::string script;    // setup, the tool, then checks that print
+  std::string expected;  // standard output of the whole script
+};
+
+// Runs every case in a fresh sandbox whose registry holds kOld.
+void run_cases(const std::vector<Case>& cases, const std::string& registry = kOld) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox sb;
+    sb.write(kDeviceCfg, registry);
+    const RunResult r = sb.shell(std::string("cd \"$CFG\"\n") + c.script);
+    EXPECT_EQ(r.out, c.expected) << r.err;
+    EXPECT_EQ(sb.tmp_entries(), "");
+  }
+}
+
+TEST(RootSafety, SpecialFilesAreNeitherWaitedForNorWritten) {
+  KXSANE_REQUIRE_SANDBOX();
+  run_cases({
+      {"registry a FIFO: -a",
+       "rm kxsanenetdevice4.cfg && mkfifo kxsanenetdevice4.cfg\n"
+       "timeout 20 \"$KX\" -a name=new model=M ip=10.0.0.2; test -p kxsanenetdevice4.cfg && echo "
+       "fifo\n",
+       UNCHANGED REGISTRY ": not a regular file\nfifo\n"},
+      {"registry a FIFO: -q -p -r -LI -LO",
+       "rm kxsanenetdevice4.cfg && mkfifo kxsanenetdevice4.cfg\n"
+       "for o in -q -p '-r old' -LI -LO; do timeout 20 \"$KX\" $o; done\n",
+       "\nDevices on network\n" UNCHANGED REGISTRY ": not a regular file\n" UNCHANGED REGISTRY
+       ": not a regular file\n" UNCHANGED REGISTRY ": not a regular file\n"},
+      {"registry linked to /dev/null",
+       "ln -sf /dev/null kxsanenetdevice4.cfg\n" + std::string(kAdd) +
+           "test -c /dev/null && echo device\n",
+       UNCHANGED REGISTRY ": not a regular file\ndevice\n"},
+      {"registry a device node",
+       "rm kxsanenetdevice4.cfg && mknod kxsanenetdevice4.cfg c 1 3\n"
+       "timeout 20 \"$KX\" -r old; test -c kxsanenetdevice4.cfg && echo device\n",
+       UNCHANGED REGISTRY ": not a regular file\ndevice\n"},
+      {"label a FIFO",
+       "mkfifo l.kxsaneconfig4\n"
+       "timeout 20 \"$KX\" -s:l; timeout 20 \"$KX\" -l:l; test -p l.kxsaneconfig4 && echo fifo\n"
+       "cat kxsanenetdevice4.cfg\n",
+       std::string("Invalid parameter\nInvalid parameter\nfifo\n") + kOld},
+      {"label linked to /dev/zero",
+       "ln -s /dev/zero z.kxsaneconfig4\n"
+       "timeout 20 \"$KX\" -l:z; timeout 20 \"$KX\" -s:z; cat kxsanenetdevice4.cfg\n",
+       std::string("Invalid parameter\nInvalid parameter\n") + kOld},
+      {"model files a FIFO and /dev/zero",
+       "mkfifo Kxsane4.ini && mkdir -p models4 && ln -s /dev/zero models4/z.ini\n"
+       "timeout 20 \"$KX\" -q\n",
+       "\nDevices on network\n  0 old                 \"M\"                 I:10.0.0.1\n"},
+      {"-D3 shows no content of a FIFO",
+       "rm kxsanenetdevice4.cfg && mkfifo kxsanenetdevice4.cfg\n"
+       "mkdir -p models4 && timeout 20 \"$KX\" -D3 | grep -A1 'kxsanenetdevice4.cfg:$'\n",
+       REGISTRY ":\n-----------------------------\n"},
+  });
+}
+
+TEST(RootSafety, LinksPlacedByOthersAreNotFollowed) {
+  KXSANE_REQUIRE_SANDBOX();
+  // A user (4242) owns a directory the registry is linked into, and puts
+  // there a link of their own to a file only root may read.
+  const std::string user_dir =
+      "mkdir -m 0700 /etc/opt/secret && echo secret > /etc/opt/secret/shadow\n"
+      "mkdir /etc/opt/user && chown 4242 /etc/opt/user\n"
+      "ln -s /etc/opt/secret/shadow /etc/opt/user/reg && chown -h 4242 /etc/opt/user/reg\n"
+      "ln -sf /etc/opt/user/reg kxsanenetdevice4.cfg\n";
+  run_cases({
+      {"registry through a user's link: -a", (user_dir + kAdd + "cat /etc/opt/secret/shadow\n"),
+       UNCHANGED REGISTRY ": leads through a symbolic link owned by user 4242\nsecret\n"},
+      {"registry through a user's link: -s: -q",
+       (user_dir + "timeout 20 \"$KX\" -s:out; timeout 20 \"$KX\" -q; ls\n"),
+       "Invalid parameter\n\nDevices on network\nkxsanenetdevice4.cfg\n"},
+      {"label a user's link in a directory of mode 0777",
+       "chmod 0777 . && ln -s /etc/opt/shadow l.kxsaneconfig4 && chown -h 4242 l.kxsaneconfig4\n"
+       "echo secret > /etc/opt/shadow\n"
+       "timeout 20 \"$KX\" -s:l; timeout 20 \"$KX\" -l:l; cat /etc/opt/shadow "
+       "kxsanenetdevice4.cfg\n",
+       std::string("Invalid parameter\nInvalid parameter\nsecret\n") + kOld},
+      {"a directory of mode 0777 is used as it is",
+       (std::string("chmod 0777 .\n") + kAdd + "cat kxsanenetdevice4.cfg\n"),
+       (std::string(kNew) + kOld)},
+      {"root's own link is followed",
+       (std::string("mv kxsanenetdevice4.cfg real.cfg && "
+                    "ln -s real.cfg kxsanenetdevice4.cfg\n") +
+        kAdd + "cat real.cfg\n"),
+       (std::string(kNew) + kOld)},
+  });
+}
+
+}  // namespace
+}  // namespace kxsane::e2e
