@@ -109,5 +109,127 @@ TEST(RootSafety, LinksPlacedByOthersAreNotFollowed) {
   });
 }
 
+TEST(RootSafety, SignalsDuringAChangeLeaveNothingBehind) {
+  KXSANE_REQUIRE_SANDBOX();
+  // A uniq that notes its process and never ends: the signal comes while the
+  // pipeline runs. `env --default-signal` undoes the shell's ignoring of
+  // SIGINT in a background job.
+  const std::string slow_uniq =
+      "cat > \"$WORK/stubs/uniq\" <<'END'\n#!/bin/sh\n"
+      "echo $$ > /etc/opt/uniq.pid\nexec sleep 30\nEND\nchmod +x \"$WORK/stubs/uniq\"\n";
+  const std::string check =
+      "kx=$!\n"
+      "i=0; while [ ! -s /etc/opt/uniq.pid ] && [ $i -lt 400 ]; do sleep 0.05; i=$((i+1)); done\n"
+      "kill -$SIG $kx; wait $kx; echo \"status $?\"\n"
+      // Gone, or a zombie that only waits for init to reap it.
+      "state=$(sed 's/.*) //' /proc/$(cat /etc/opt/uniq.pid)/stat 2>/dev/null | cut -c1)\n"
+      "[ -n \"$state\" ] && [ \"$state\" != Z ] && echo 'uniq still runs'\n"
+      "ls -A; cat kxsanenetdevice4.cfg\n";
+  std::vector<Case> cases;
+  for (const auto& [sig, status] : {std::pair{"INT", "130"}, {"TERM", "143"}, {"HUP", "129"}}) {
+    for (const char* command : {"-a name=new model=M ip=10.0.0.2", "-r old", "-LO"}) {
+      cases.push_back({std::string(sig) + " " + command,
+                       "SIG=" + std::string(sig) + "\n" + slow_uniq +
+                           "env --default-signal \"$KX\" " + command + " &\n" + check,
+                       "status " + std::string(status) + "\nkxsanenetdevice4.cfg\n" + kOld});
+    }
+  }
+  run_cases(cases);
+}
+
+TEST(RootSafety, ChildShellsTakeNoShellSettingsFromTheCaller) {
+  KXSANE_REQUIRE_SANDBOX();
+  // Several variables make the pipeline run code of the caller's, or write
+  // something else into the registry; a uniq found through a relative PATH
+  // entry would replace it. The uniq that is run notes its environment, which
+  // must hold none of the variables, and only absolute PATH entries.
+  const std::string setup =
+      "printf 'touch /etc/opt/marker\\n' > /etc/opt/rc\n"
+      "mkdir /etc/opt/cwd && printf '#!/bin/sh\\necho hacked\\n' > /etc/opt/cwd/uniq\n"
+      "printf '#!/bin/sh\\nenv > /etc/opt/env\\nexec /usr/bin/uniq \"$@\"\\n' > "
+      "\"$WORK/stubs/uniq\"\n"
+      "chmod +x /etc/opt/cwd/uniq \"$WORK/stubs/uniq\"\n";
+  const std::string run = " timeout 20 \"$KX\" -a name=new model=M ip=10.0.0.2\n";
+  const std::string check =
+      "cd \"$CFG\"; cat kxsanenetdevice4.cfg; ls /etc/opt/marker 2>/dev/null\n"
+      "grep -E '^(BASH_FUNC_|(BASH_ENV|ENV|SHELLOPTS|BASHOPTS|PS4|BASH_XTRACEFD|IFS|CDPATH|"
+      "GLOBIGNORE)=)' /etc/opt/env\n"
+      "sed -n 's/^PATH=//p' /etc/opt/env | tr : '\\n' | grep -v '^/'\n";
+  std::vector<Case> cases;
+  for (const char* assignment : {
+           "'BASH_FUNC_uniq%%=() { echo hacked; }'",
+           "BASH_ENV=/etc/opt/rc",
+           "ENV=/etc/opt/rc",
+           "SHELLOPTS=xtrace BASH_XTRACEFD=1",
+           "BASHOPTS=extdebug",
+           "'PS4=$(touch /etc/opt/marker)'",
+           "IFS=/",
+           "CDPATH=/etc/opt",
+           "GLOBIGNORE='*'",
+           "PATH=\".:$PATH\"",
+           "PATH=\":$PATH\"",
+           "PATH=\"../cwd:$PATH\"",
+       }) {
+    cases.push_back({assignment, setup + "cd /etc/opt/cwd && env " + assignment + run + check,
+                     std::string(kNew) + kOld});
+  }
+  run_cases(cases);
+}
+
+TEST(RootSafety, LockWaitIsBoundedAndSaid) {
+  KXSANE_REQUIRE_SANDBOX();
+  run_cases({{"held lock",
+              "flock \"$CFG\" sleep 30 & holder=$!\n"
+              "until ! flock -n \"$CFG\" true; do sleep 0.05; done\n"
+              "start=$(date +%s)\n"
+              "timeout 25 \"$KX\" -a name=new model=M ip=10.0.0.2\n"
+              "waited=$(( $(date +%s) - start )); [ $waited -ge 14 ] && [ $waited -le 18 ] && echo "
+              "bounded\n"
+              "kill $holder; cat kxsanenetdevice4.cfg\n",
+              UNCHANGED "the registry is locked by another run (waited 15 s)\nbounded\n" +
+                  std::string(kOld)}});
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+TEST(RootSafety, RegistryReadInPartIsNotChanged) {
+  KXSANE_REQUIRE_SANDBOX();
+  if (kAddressSanitizer)
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
+  // 150,000 devices; under the limit the list loads only in part, and the
+  // name registered last would look free.
+  std::string registry;
+  for (int i = 0; i < 150000; ++i) {
+    registry += "DEVICE=dev" + std::to_string(i) + " , \"M\" , Unknown , IP-ADDRESS=10.0." +
+                std::to_string(i / 250 % 250) + "." + std::to_string(i % 250) + " \n";
+  }
+  Sandbox sb;
+  sb.write(kDeviceCfg, registry);
+  const RunResult r =
+      sb.shell("(ulimit -v 24000; timeout 20 \"$KX\" -a name=dev149999 model=M ip=10.0.0.2)\n");
+  EXPECT_EQ(r.out, UNCHANGED "out of memory reading " REGISTRY "\n") << r.err;
+  EXPECT_TRUE(sb.read(kDeviceCfg) == registry);
+  EXPECT_EQ(sb.tmp_entries(), "");
+}
+
+TEST(RootSafety, RewriteKeepsTheAccessAcl) {
+  KXSANE_REQUIRE_SANDBOX();
+  const std::string acl =
+      "setfacl -m u:4242:rw,g:4243:r kxsanenetdevice4.cfg && getfacl -cp kxsanenetdevice4.cfg > "
+      "/etc/opt/acl\n";
+  const std::string same =
+      "getfacl -cp kxsanenetdevice4.cfg | cmp -s - /etc/opt/acl && echo same\n";
+  run_cases({
+      {"-a", acl + kAdd + same, "same\n"},
+      {"-r", acl + "timeout 20 \"$KX\" -r old\n" + same, "same\n"},
+      {"-l:", acl + "cp kxsanenetdevice4.cfg l.kxsaneconfig4 && timeout 20 \"$KX\" -l:l\n" + same,
+       "same\n"},
+  });
+}
+
 }  // namespace
 }  // namespace kxsane::e2e
