@@ -26,10 +26,10 @@ std::string missing_ansible_program() {
   return "";
 }
 
-#define KXSANE_REQUIRE_ANSIBLE()                                                 \
-  do {                                                                           \
-    KXSANE_REQUIRE_SANDBOX();                                                    \
-    if (const std::string missing = missing_ansible_program(); !missing.empty()) \
+#define KXSANE_REQUIRE_ANSIBLE()                                                  \
+  do {                                                                            \
+    KXSANE_REQUIRE_SANDBOX();                                                     \
+    if (const std::string missing = missing_ansible_program(); !missing.empty())  \
       GTEST_SKIP() << "Ansible test skipped: " << missing << " is not installed"; \
   } while (0)
 
@@ -50,12 +50,13 @@ constexpr char kModels[] =
 constexpr char kOffice5[] = "DEVICE=office , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.0.0.5 \n";
 constexpr char kOffice6[] = "DEVICE=office , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.0.0.6 \n";
 constexpr char kLab[] = "DEVICE=lab , \"KX-200\" , 0x4ab:0x124 , NODENAME=KXN_00012 \n";
+constexpr char kHall[] = "DEVICE=hall , \"\" , Unknown , NODENAME=h1 \n";
 
 // One task of the playbook and what it must come to.
 struct Step {
-  const char* name;    // the task's name
-  const char* task;    // the rest of the task, in YAML, one key per line
-  const char* result;  // what summarise.py prints for it after "NAME: "
+  const char* name;      // the task's name
+  const char* task;      // the rest of the task, in YAML, one key per line
+  const char* result;    // what summarise.py prints for it after "NAME: "
   std::string registry;  // the device configuration file after it
 };
 
@@ -99,14 +100,18 @@ TEST(AnsibleScanner, PlaybookRegistersChangesAndRemovesDeclaratively) {
       // The tool would register "hall" alone.
       {"blank in a value", "kestrel.kxsane.scanner: {name: hall 2, model: KX-100, ip: 10.0.0.8}",
        "failed\n  msg: name must not hold whitespace: 'hall 2'\n", office6_lab},
+      {"no model", "kestrel.kxsane.scanner: {name: hall, nodename: h1}",
+       "changed\n  device: hall \"\" N:h1\n", kHall + office6_lab},
+      {"no model again", "kestrel.kxsane.scanner: {name: hall, nodename: h1}",
+       "ok\n  device: hall \"\" N:h1\n", kHall + office6_lab},
       {"info", "kestrel.kxsane.scanner_info:",
        "ok\n  models: KX-100, KX-200\n"
-       "  devices: office \"KX-100\" I:10.0.0.6; lab \"KX-200\" N:KXN_00012\n",
-       office6_lab},
+       "  devices: hall \"\" N:h1; office \"KX-100\" I:10.0.0.6; lab \"KX-200\" N:KXN_00012\n",
+       kHall + office6_lab},
       {"absent", "kestrel.kxsane.scanner: {name: office, state: absent}",
-       "changed\n  device: none\n", "\n" + std::string(kLab) + "\n"},
+       "changed\n  device: none\n", std::string(kHall) + "\n" + kLab + "\n"},
       {"absent again", "kestrel.kxsane.scanner: {name: office, state: absent}",
-       "ok\n  device: none\n", "\n" + std::string(kLab) + "\n"},
+       "ok\n  device: none\n", std::string(kHall) + "\n" + kLab + "\n"},
   };
   Sandbox sb;
   sb.write("Kxsane4.ini", kModels);
@@ -122,20 +127,22 @@ TEST(AnsibleScanner, PlaybookRegistersChangesAndRemovesDeclaratively) {
     play += std::string("    - name: ") + steps[i].name + "\n";
     std::istringstream lines(steps[i].task);
     for (std::string line; std::getline(lines, line);) play += "      " + line + "\n";
-    play += "      ignore_errors: true\n"
-            "    - ansible.builtin.command: cp " +
-            std::string(kCfgDir) + "/" + kDeviceCfg + " " + Sandbox::inside(sb.work()) +
-            "/after-" + std::to_string(i) + "\n";
+    play +=
+        "      ignore_errors: true\n"
+        "    - ansible.builtin.command: cp " +
+        std::string(kCfgDir) + "/" + kDeviceCfg + " " + Sandbox::inside(sb.work()) + "/after-" +
+        std::to_string(i) + "\n";
     expected += std::string(steps[i].name) + ": " + steps[i].result;
   }
   const RunResult r = run_with_ansible(
-      sb, "cat > /tmp/play.yml <<'EOF'\n" + play +
-              "EOF\n"
-              "ANSIBLE_STDOUT_CALLBACK=json ansible-playbook -i localhost, /tmp/play.yml > /tmp/out\n"
-              "status=$?\n"
-              "python3 " +
-              sh_quote(Sandbox::inside(KXSANE_ANSIBLE_TEST_DIR "/summarise.py")) +
-              " < /tmp/out && exit $status\n");
+      sb,
+      "cat > /tmp/play.yml <<'EOF'\n" + play +
+          "EOF\n"
+          "ANSIBLE_STDOUT_CALLBACK=json ansible-playbook -i localhost, /tmp/play.yml > /tmp/out\n"
+          "status=$?\n"
+          "python3 " +
+          sh_quote(Sandbox::inside(KXSANE_ANSIBLE_TEST_DIR "/summarise.py")) +
+          " < /tmp/out && exit $status\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, expected);
   for (std::size_t i = 0; i < steps.size(); ++i) {
@@ -155,8 +162,8 @@ TEST(AnsibleScanner, AnsibleDocRendersBothModules) {
        {"> KESTREL.KXSANE.SCANNER ", "= name", "- model", "- ip", "- nodename", "- state",
         "- executable", "check_mode:", "diff_mode:", "EXAMPLES:", "RETURN VALUES:", "- device"}},
       {"kestrel.kxsane.scanner_info",
-       {"> KESTREL.KXSANE.SCANNER_INFO ", "- executable", "EXAMPLES:", "RETURN VALUES:",
-        "- models", "- devices"}},
+       {"> KESTREL.KXSANE.SCANNER_INFO ", "- executable", "EXAMPLES:", "RETURN VALUES:", "- models",
+        "- devices"}},
   };
   Sandbox sb;
   for (const auto& [module, fragments] : modules) {
