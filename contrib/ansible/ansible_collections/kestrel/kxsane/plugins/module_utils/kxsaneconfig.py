@@ -72,7 +72,8 @@ def parse_query(text):
         raise QueryFormatError('no "Devices on network" heading')
     models = []
     devices = []
-    for lines, parse, into in ((model_text, bare_model, models), (device_text, _parse_device, devices)):
+    sections = ((model_text, bare_model, models), (device_text, _parse_device, devices))
+    for lines, parse, into in sections:
         for line in lines.splitlines():
             numbered = _NUMBERED.match(line)
             if not numbered:

@@ -38,34 +38,24 @@ options:
         does without C(model=).
       - A model that the model description files do not list is still registered, with
         the USB ID text C(Unknown).
-      - Ignored when I(state=absent).
     type: str
   ip:
     description:
       - The IPv4 address of the scanner.
-      - Exactly one of I(ip) and I(nodename) is required when I(state=present).
-      - Ignored when I(state=absent).
     type: str
   nodename:
     description:
-      - The node name of the scanner.
-      - Exactly one of I(ip) and I(nodename) is required when I(state=present).
-      - Ignored when I(state=absent).
+      - The node name of the scanner, instead of an I(ip).
     type: str
   state:
     description:
       - C(present) registers the scanner, or replaces a registration under its name
-        whose model or address differs.
-      - C(absent) removes every registration under the name.
+        whose model or address differs. It needs exactly one of I(ip) and I(nodename).
+      - C(absent) removes every registration under the name; I(model), I(ip) and
+        I(nodename) are then ignored.
     type: str
     choices: [ present, absent ]
     default: present
-  executable:
-    description:
-      - The path of C(kxsaneconfig4).
-      - By default it is looked up on C(PATH), then in C(/sbin), C(/usr/sbin) and
-        C(/usr/local/sbin).
-    type: path
 attributes:
   check_mode:
     support: full
@@ -79,10 +69,10 @@ notes:
   - Names, models and addresses hold no whitespace; a value with whitespace is refused
     before anything is run.
   - Runs as root on the managed host, like C(kxsaneconfig4) itself (use I(become)).
+extends_documentation_fragment:
+  - kestrel.kxsane.kxsaneconfig
 seealso:
   - module: kestrel.kxsane.scanner_info
-author:
-  - kxsaneconfig4 maintainers (@kestrel)
 '''
 
 EXAMPLES = r'''
@@ -192,8 +182,8 @@ def replace(module, tool, device):
             not_restored = run_change(module, [tool, '-l:' + label])
             if not_restored:
                 keep_label = True
-                return '%s; putting the old configuration back failed too (%s), it is saved under ' \
-                       'the label %s' % (refused, not_restored, label)
+                return ('%s; putting the old configuration back failed too (%s), it is saved '
+                        'under the label %s' % (refused, not_restored, label))
         return refused
     finally:
         if not keep_label:

@@ -14,13 +14,6 @@ description:
   - Runs C(kxsaneconfig4 -q) and returns its two lists, the models that the installed
     model description files support and the registered network scanners.
   - Changes nothing.
-options:
-  executable:
-    description:
-      - The path of C(kxsaneconfig4).
-      - By default it is looked up on C(PATH), then in C(/sbin), C(/usr/sbin) and
-        C(/usr/local/sbin).
-    type: path
 attributes:
   check_mode:
     support: full
@@ -28,10 +21,10 @@ attributes:
   diff_mode:
     support: none
     description: There is nothing to show.
+extends_documentation_fragment:
+  - kestrel.kxsane.kxsaneconfig
 seealso:
   - module: kestrel.kxsane.scanner
-author:
-  - kxsaneconfig4 maintainers (@kestrel)
 '''
 
 EXAMPLES = r'''
@@ -50,34 +43,25 @@ EXAMPLES = r'''
 
 RETURN = r'''
 models:
-  description: The supported model names, without double quotes, in the order of the report.
+  description: The supported model names, without double quotes, in the order of the
+    report.
   returned: always
   type: list
   elements: str
   sample: [KX-100, KX-200]
 devices:
-  description: The registered network scanners, in the order of the report (the last
-    registered first).
+  description:
+    - The registered network scanners, in the order of the report (the last registered
+      first).
+    - Each is a dict like the I(device) that M(kestrel.kxsane.scanner) returns, with the
+      keys C(name), C(model) (without double quotes), C(address_type) (C(ip), C(nodename),
+      or null for an entry without an address) and C(address).
   returned: always
   type: list
   elements: dict
-  contains:
-    name:
-      description: The friendly name.
-      type: str
-      sample: office
-    model:
-      description: The model name, without double quotes.
-      type: str
-      sample: KX-100
-    address_type:
-      description: C(ip) or C(nodename); null for an entry without an address.
-      type: str
-      sample: ip
-    address:
-      description: The IPv4 address or the node name.
-      type: str
-      sample: 10.0.0.5
+  sample:
+    - {name: office, model: KX-100, address_type: ip, address: 10.0.0.5}
+    - {name: lab, model: KX-200, address_type: nodename, address: KXN_00012}
 '''
 
 from ansible.module_utils.basic import AnsibleModule
