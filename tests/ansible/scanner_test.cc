@@ -39,6 +39,9 @@ RunResult run_with_ansible(Sandbox& sb, const std::string& commands) {
   return sb.shell(
       "mkdir -p /tmp/bin /tmp/home && ln -s \"$KX\" /tmp/bin/kxsaneconfig4 || exit 99\n"
       "export HOME=/tmp/home PATH=\"/tmp/bin:$PATH\" LC_ALL=C.UTF-8 ANSIBLE_NOCOLOR=1\n"
+      // Ansible takes "~" in the remote temporary directory as the user's home
+      // from the password database, not from HOME.
+      "export ANSIBLE_LOCAL_TEMP=/tmp/home/local ANSIBLE_REMOTE_TEMP=/tmp/home/remote\n"
       "export ANSIBLE_COLLECTIONS_PATH=" +
       sh_quote(Sandbox::inside(KXSANE_COLLECTIONS_PATH)) + "\n" + commands);
 }
