@@ -38,7 +38,7 @@ std::string missing_ansible_program() {
 RunResult run_with_ansible(Sandbox& sb, const std::string& commands) {
   return sb.shell(
       "mkdir -p /tmp/bin /tmp/home && ln -s \"$KX\" /tmp/bin/kxsaneconfig4 || exit 99\n"
-      "export HOME=/tmp/home PATH=\"/tmp/bin:$PATH\" LC_ALL=C.UTF-8 ANSIBLE_NOCOLOR=1\n"
+      "export HOME=/tmp/home PATH=\"/tmp/bin:$PATH\" LC_ALL=C.UTF-8 PYTHONDONTWRITEBYTECODE=1\n"
       // Ansible takes "~" in the remote temporary directory as the user's home
       // from the password database, not from HOME.
       "export ANSIBLE_LOCAL_TEMP=/tmp/home/local ANSIBLE_REMOTE_TEMP=/tmp/home/remote\n"
@@ -59,7 +59,7 @@ constexpr char kHall[] = "DEVICE=hall , \"\" , Unknown , NODENAME=h1 \n";
 struct Step {
   const char* name;      // the task's name
   const char* task;      // the rest of the task, in YAML, one key per line
-  const char* result;    // what summarise.py prints for it after "NAME: "
+  const char* result;    // what kxsane_summary prints for it after "NAME: "
   std::string registry;  // the device configuration file after it
 };
 
@@ -141,11 +141,9 @@ TEST(AnsibleScanner, PlaybookRegistersChangesAndRemovesDeclaratively) {
       sb,
       "cat > /tmp/play.yml <<'EOF'\n" + play +
           "EOF\n"
-          "ANSIBLE_STDOUT_CALLBACK=json ansible-playbook -i localhost, /tmp/play.yml > /tmp/out\n"
-          "status=$?\n"
-          "python3 " +
-          sh_quote(Sandbox::inside(KXSANE_ANSIBLE_TEST_DIR "/summarise.py")) +
-          " < /tmp/out && exit $status\n");
+          "ANSIBLE_CALLBACK_PLUGINS=" +
+          sh_quote(Sandbox::inside(KXSANE_ANSIBLE_TEST_DIR "/callback_plugins")) +
+          " ANSIBLE_STDOUT_CALLBACK=kxsane_summary ansible-playbook -i localhost, /tmp/play.yml\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, expected);
   for (std::size_t i = 0; i < steps.size(); ++i) {
