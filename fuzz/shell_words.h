@@ -112,16 +112,16 @@ inline void check(bool condition) {
     std::abort();
 }
 
-// The remove command's text for `name` hands the shell exactly the design's
-// nine words, and its sed pattern matches `name` literally; a name with a
-// line break gets no command.
+// The remove command's text for `name` hands the shell exactly seven words
+// (cat, the input, |, sed, its script, |, uniq), and its sed pattern matches
+// `name` literally; a name with a line break gets no command.
 inline void check_remove_command(const std::string& name) {
-  const auto command = remove_device_command("/tmp/t", name, "/etc/c.cfg");
+  const auto command = remove_device_command("/tmp/t", name);
   check(command.has_value() == (name.find('\n') == std::string::npos));
   if (!command || name.find('\0') != std::string::npos)
     return;
   const auto words = shell_words(*command);
-  check(words && words->size() == 9);
+  check(words && words->size() == 7);
   const std::string& script = (*words)[4];
   const std::string head = "s/DEVICE=", tail = " .*$//";
   check(script.rfind(head, 0) == 0 && script.size() >= head.size() + tail.size());
