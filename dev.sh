@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(g++ cmake make libgtest-dev util-linux mount bash sed coreutils)
+packages=(g++ cmake make libgtest-dev util-linux mount bash sed coreutils acl strace ansible-core)
 
 install_missing() {
   local missing=()

@@ -4,6 +4,7 @@
 // what the script checks afterwards) must be exactly as given. Every run of
 // the tool is bounded by `timeout`, so a tool that blocks fails instead of
 // hanging the suite.
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -229,6 +230,28 @@ TEST(RootSafety, RewriteKeepsTheAccessAcl) {
       {"-l:", acl + "cp kxsanenetdevice4.cfg l.kxsaneconfig4 && timeout 20 \"$KX\" -l:l\n" + same,
        "same\n"},
   });
+}
+
+TEST(RootSafety, NothingIsOpenedForWritingByNameButNewFiles) {
+  KXSANE_REQUIRE_SANDBOX();
+  if (std::system("strace -V > /dev/null 2>&1") != 0)
+    GTEST_SKIP() << "strace is not installed";
+  // Every open of the tool and of the shells it starts, for each command that
+  // writes; an open that may write (or create) a file must create a new one
+  // exclusively. (The shell tries the terminal, a device.)
+  const std::string trace =
+      "strace -f -qq -e trace=open,openat,openat2,creat -o /etc/opt/trace timeout 20 \"$KX\" ";
+  const std::string writes =
+      "grep -E 'O_WRONLY|O_RDWR|O_CREAT|O_TRUNC|O_APPEND|creat\\(' /etc/opt/trace | grep -v "
+      "'O_EXCL' | grep -v '\"/dev/'\n";
+  std::vector<Case> cases;
+  for (const char* command :
+       {"-a name=new model=M ip=10.0.0.2", "-r old", "-LI", "-LO", "-s:l", "-l:l"}) {
+    cases.push_back({command,
+                     "cp kxsanenetdevice4.cfg l.kxsaneconfig4\n" + trace + command + "\n" + writes,
+                     ""});
+  }
+  run_cases(cases);
 }
 
 }  // namespace
