@@ -117,5 +117,17 @@ TEST(AddFaults, NoTemporaryFileChangesNothingAndSaysSo) {
   EXPECT_EQ(sb.tmp_entries(), "");
 }
 
+TEST(AddFaults, MissingConfigurationDirectoryIsNamedWithTheRemedy) {
+  KXSANE_REQUIRE_SANDBOX();
+  Sandbox sb;
+  const RunResult r = sb.shell(
+      "rm -rf \"$CFG\"\n\"$KX\" -a name=new model=m ip=10.9.9.9\n"
+      "mkdir \"$CFG\"\n");
+  EXPECT_EQ(r.out, std::string("Could not update ") + kRegistryPath +
+                       ", it was left unchanged: the directory /etc/opt/kestrel/scanner/kxscan4/ "
+                       "is missing (install the package or create it)\n");
+  EXPECT_EQ(sb.tmp_entries(), "");
+}
+
 }  // namespace
 }  // namespace kxsane::e2e
