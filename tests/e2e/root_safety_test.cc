@@ -39,6 +39,9 @@ void run_cases(const std::vector<Case>& cases, const std::string& registry = kOl
 
 TEST(RootSafety, SpecialFilesAreNeitherWaitedForNorWritten) {
   KXSANE_REQUIRE_SANDBOX();
+  // Null and zero devices of the sandbox's own: a tool that wrote through a
+  // link to the machine's /dev/null would replace it with a regular file.
+  const std::string kDevices = "mknod /etc/opt/null c 1 3 && mknod /etc/opt/zero c 1 5\n";
   run_cases({
       {"registry a FIFO: -a",
        "rm kxsanenetdevice4.cfg && mkfifo kxsanenetdevice4.cfg\n"
@@ -50,9 +53,9 @@ TEST(RootSafety, SpecialFilesAreNeitherWaitedForNorWritten) {
        "for o in -q -p '-r old' -LI -LO; do timeout 20 \"$KX\" $o; done\n",
        "\nDevices on network\n" UNCHANGED REGISTRY ": not a regular file\n" UNCHANGED REGISTRY
        ": not a regular file\n" UNCHANGED REGISTRY ": not a regular file\n"},
-      {"registry linked to /dev/null",
-       "ln -sf /dev/null kxsanenetdevice4.cfg\n" + std::string(kAdd) +
-           "test -c /dev/null && echo device\n",
+      {"registry linked to a null device",
+       kDevices + "ln -sf /etc/opt/null kxsanenetdevice4.cfg\n" + kAdd +
+           "test -c /etc/opt/null && echo device\n",
        UNCHANGED REGISTRY ": not a regular file\ndevice\n"},
       {"registry a device node",
        "rm kxsanenetdevice4.cfg && mknod kxsanenetdevice4.cfg c 1 3\n"
@@ -63,13 +66,13 @@ TEST(RootSafety, SpecialFilesAreNeitherWaitedForNorWritten) {
        "timeout 20 \"$KX\" -s:l; timeout 20 \"$KX\" -l:l; test -p l.kxsaneconfig4 && echo fifo\n"
        "cat kxsanenetdevice4.cfg\n",
        std::string("Invalid parameter\nInvalid parameter\nfifo\n") + kOld},
-      {"label linked to /dev/zero",
-       "ln -s /dev/zero z.kxsaneconfig4\n"
-       "timeout 20 \"$KX\" -l:z; timeout 20 \"$KX\" -s:z; cat kxsanenetdevice4.cfg\n",
+      {"label linked to a zero device",
+       kDevices + "ln -s /etc/opt/zero z.kxsaneconfig4\n"
+                  "timeout 20 \"$KX\" -l:z; timeout 20 \"$KX\" -s:z; cat kxsanenetdevice4.cfg\n",
        std::string("Invalid parameter\nInvalid parameter\n") + kOld},
-      {"model files a FIFO and /dev/zero",
-       "mkfifo Kxsane4.ini && mkdir -p models4 && ln -s /dev/zero models4/z.ini\n"
-       "timeout 20 \"$KX\" -q\n",
+      {"model files a FIFO and a zero device",
+       kDevices + "mkfifo Kxsane4.ini && mkdir -p models4 && ln -s /etc/opt/zero models4/z.ini\n"
+                  "timeout 20 \"$KX\" -q\n",
        "\nDevices on network\n  0 old                 \"M\"                 I:10.0.0.1\n"},
       {"-D3 shows no content of a FIFO",
        "rm kxsanenetdevice4.cfg && mkfifo kxsanenetdevice4.cfg\n"
@@ -210,8 +213,10 @@ TEST(RootSafety, RegistryReadInPartIsNotChanged) {
   }
   Sandbox sb;
   sb.write(kDeviceCfg, registry);
-  const RunResult r =
-      sb.shell("(ulimit -v 24000; timeout 20 \"$KX\" -a name=dev149999 model=M ip=10.0.0.2)\n");
+  // The least address space the tool starts in, and 2 MB more.
+  const RunResult r = sb.shell(
+      "kb=2000; until (ulimit -v $kb; \"$KX\" -i) 2>/dev/null; do kb=$((kb + 500)); done\n"
+      "(ulimit -v $((kb + 2000)); timeout 20 \"$KX\" -a name=dev149999 model=M ip=10.0.0.2)\n");
   EXPECT_EQ(r.out, UNCHANGED "out of memory reading " REGISTRY "\n") << r.err;
   EXPECT_TRUE(sb.read(kDeviceCfg) == registry);
   EXPECT_EQ(sb.tmp_entries(), "");
