@@ -92,7 +92,7 @@ Status copy_fd(int in, int out) {
     }
     if (got == 0)
       return Status::Ok();
-    const Status status = write_all(out, buffer, static_cast<std::size_t>(got));
+    Status status = write_all(out, buffer, static_cast<std::size_t>(got));
     if (!status.ok())
       return status;
   }
@@ -168,7 +168,7 @@ Status open_regular_at(const FileLocation& where, UniqueFd& fd) {
 
 Status open_regular(const std::string& path, UniqueFd& fd) {
   FileLocation where;
-  const Status status = locate(path, where);
+  Status status = locate(path, where);
   if (!status.ok())
     return status;
   return open_regular_at(where, fd);

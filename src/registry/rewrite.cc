@@ -145,7 +145,7 @@ std::unique_ptr<TempFile> make_command_temp_file(const Paths& paths) {
 
 Status copy_file(const std::string& src, int dst_fd, bool missing_ok) {
   UniqueFd in;
-  const Status status = open_regular(src, in);
+  Status status = open_regular(src, in);
   if (!status.ok())
     return status;
   if (!in.valid()) {
@@ -236,7 +236,7 @@ Status replace_file(const std::string& path, const Producer& produce) {
 Status prepend_to_config(const Paths& paths, TempFile& temp) {
   return replace_file(paths.device_config, [&](int old_fd, int staging_fd) {
     if (old_fd >= 0) {
-      const Status status = copy_fd(old_fd, temp.fd());
+      Status status = copy_fd(old_fd, temp.fd());
       if (!status.ok())
         return status;
     }
