@@ -28,7 +28,8 @@ constexpr char kDefaultPath[] = "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/
 // Variables that make a shell run code of the caller's (exported functions,
 // start-up files, trace hooks) or split and find words otherwise.
 constexpr std::string_view kUnsafeNames[] = {
-    "BASH_ENV", "ENV", "SHELLOPTS", "BASHOPTS", "PS4", "BASH_XTRACEFD", "IFS", "CDPATH", "GLOBIGNORE",
+    "BASH_ENV",      "ENV", "SHELLOPTS", "BASHOPTS",   "PS4",
+    "BASH_XTRACEFD", "IFS", "CDPATH",    "GLOBIGNORE",
 };
 
 bool is_unsafe(std::string_view name) {

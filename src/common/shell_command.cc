@@ -61,11 +61,12 @@ std::string uniq_command(const std::string& input) {
   return "uniq " + shell_word(input);
 }
 
-std::optional<std::string> remove_device_command(const std::string& input, const std::string& name) {
+std::optional<std::string> remove_device_command(const std::string& input,
+                                                 const std::string& name) {
   if (name.find('\n') != std::string::npos)
     return std::nullopt;
-  return "cat " + shell_word(input) + " | sed s/'DEVICE=" + inside_single_quotes(sed_literal(name)) +
-         " .*$'// | uniq";
+  return "cat " + shell_word(input) +
+         " | sed s/'DEVICE=" + inside_single_quotes(sed_literal(name)) + " .*$'// | uniq";
 }
 
 std::string logging_off_command(const std::string& input) {

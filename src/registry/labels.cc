@@ -58,9 +58,8 @@ int save_or_load(const Paths& paths, int direction, const char* path) {
   UniqueFd label;
   if (!open_regular(label_file, label).ok() || !label.valid())
     return 0;
-  const Status status = replace_file(paths.device_config, [&](int, int staging_fd) {
-    return copy_fd(label.get(), staging_fd);
-  });
+  const Status status = replace_file(
+      paths.device_config, [&](int, int staging_fd) { return copy_fd(label.get(), staging_fd); });
   if (!status.ok()) {
     report_unchanged(paths.device_config, status);
     return 0;

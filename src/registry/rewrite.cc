@@ -149,8 +149,7 @@ Status copy_file(const std::string& src, int dst_fd, bool missing_ok) {
   if (!status.ok())
     return status;
   if (!in.valid()) {
-    return missing_ok ? Status::Ok()
-                      : Status::Error(src + ": " + std::strerror(ENOENT));
+    return missing_ok ? Status::Ok() : Status::Error(src + ": " + std::strerror(ENOENT));
   }
   return copy_fd(in.get(), dst_fd);
 }
@@ -220,8 +219,8 @@ Status replace_file(const std::string& path, const Producer& produce) {
   {
     // Only complete content on disk replaces the old file; rename is atomic.
     const SignalsHeld held;
-    if (status.ok() &&
-        ::renameat(where.dir.get(), staging_name.c_str(), where.dir.get(), where.name.c_str()) != 0) {
+    if (status.ok() && ::renameat(where.dir.get(), staging_name.c_str(), where.dir.get(),
+                                  where.name.c_str()) != 0) {
       status = errno_error("cannot replace " + path);
     }
     if (!status.ok())

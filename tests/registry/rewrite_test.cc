@@ -122,9 +122,7 @@ TEST(RewriteReplace, NewFileGetsDefaultModeLessUmask) {
   for (const mode_t mask : {022, 027, 077}) {
     ScopedUmask umask(mask);
     const std::string target = dir.file("cfg/new" + std::to_string(mask));
-    ASSERT_TRUE(replace_file(target, [](int, int fd) {
-                  return write_text(fd, "x\n");
-                }).ok());
+    ASSERT_TRUE(replace_file(target, [](int, int fd) { return write_text(fd, "x\n"); }).ok());
     EXPECT_EQ(mode_of(target), 0666 & ~mask);
     EXPECT_EQ(dir.read("cfg/new" + std::to_string(mask)), "x\n");
   }
@@ -140,9 +138,7 @@ TEST(RewriteReplace, ExistingFileKeepsModeOwnerAndGroup) {
     ASSERT_EQ(::chown(target.c_str(), 1234, 4321), 0);
   }
   ScopedUmask umask(077);
-  ASSERT_TRUE(replace_file(target, [](int, int fd) {
-                return write_text(fd, "new\n");
-              }).ok());
+  ASSERT_TRUE(replace_file(target, [](int, int fd) { return write_text(fd, "new\n"); }).ok());
   EXPECT_EQ(dir.read("cfg/registry"), "new\n");
   EXPECT_EQ(mode_of(target), 0604);
   if (root) {
