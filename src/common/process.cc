@@ -28,7 +28,8 @@ constexpr char kDefaultPath[] = "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/
 // Variables that make a shell run code of the caller's (exported functions,
 // start-up files, trace hooks) or split and find words otherwise.
 constexpr std::string_view kUnsafeNames[] = {
-    "BASH_ENV", "ENV", "SHELLOPTS", "BASHOPTS", "PS4", "BASH_XTRACEFD", "IFS", "CDPATH", "GLOBIGNORE",
+    "BASH_ENV",      "ENV", "SHELLOPTS", "BASHOPTS",   "PS4",
+    "BASH_XTRACEFD", "IFS", "CDPATH",    "GLOBIGNORE",
 };
 
 bool is_unsafe(std::string_view name) {
@@ -147,14 +148,18 @@ int run_echoed(const std::string& command) {
 
 int run_shell(const std::string& command) {
   std::fflush(stdout);
-  const char* argv[] = {kShell, "-c", command.c_str(), nullptr};
   Status why = Status::Ok();
-  const pid_t pid = start_child(argv, /*c_locale=*/false, -1, why);
+  const pid_t pid = start_shell(command, -1, why);
   if (pid < 0) {
     std::fprintf(stderr, "%s\n", why.message().c_str());
     return -1;
   }
   return wait_child(pid);
+}
+
+pid_t start_shell(const std::string& command, int stdout_fd, Status& why) {
+  const char* argv[] = {kShell, "-c", command.c_str(), nullptr};
+  return start_child(argv, /*c_locale=*/false, stdout_fd, why);
 }
 
 Status run_pipeline(const std::string& command, int stdout_fd) {
