@@ -10,13 +10,13 @@ namespace kxsane {
 
 int ping_sweep(DeviceList& devices) {
   char target[kDeviceFieldSize];
-  const int count = devices.device_count();
-  std::vector<ProbeBlock> blocks;
-  blocks.reserve(static_cast<std::size_t>(count > 0 ? count : 0));
-  for (int index = count - 1; index >= 0; --index) {
-    ProbeBlock& block = blocks.emplace_back();
+  // Devices that get no ping add their lines to the heading of the next
+  // block; the last block holds what follows the last ping.
+  std::vector<ProbeBlock> blocks(1);
+  for (int index = devices.device_count() - 1; index >= 0; --index) {
+    std::string& heading = blocks.back().heading;
     devices.device_field_by_index(index, kFriendlyName, target, sizeof target);
-    block.heading = std::string("test ") + target + "\n";
+    heading.append("test ").append(target).append("\n");
     if (devices.device_field_by_index(index, kNodeName, target, sizeof target) == nullptr) {
       devices.device_field_by_index(index, kIpAddress, target, sizeof target);
     }
@@ -25,12 +25,14 @@ int ping_sweep(DeviceList& devices) {
     if (auto command = ping_command(target)) {
       // The command is echoed as it is handed to the shell, line break and
       // all, and one more line break follows.
-      block.heading += *command + "\n";
-      block.command = std::move(*command);
+      heading.append(*command).append("\n");
+      blocks.back().command = std::move(*command);
+      blocks.emplace_back();
     } else {
       // Hand-edited addresses could hold shell syntax or ping options.
-      block.heading +=
-          std::string("skipped: \"") + target + "\" is not a plain host name or IPv4 address\n";
+      heading.append("skipped: \"")
+          .append(target)
+          .append("\" is not a plain host name or IPv4 address\n");
     }
   }
   run_probe_blocks(blocks);

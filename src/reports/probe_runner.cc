@@ -23,16 +23,6 @@ struct Probe {
   bool ended = false;  // also for a block without command
 };
 
-// Output failures go unreported, as everywhere the reports print: there is
-// nowhere left to report them.
-void write_out(const char* data, std::size_t size) {
-  (void)write_all(STDOUT_FILENO, data, size);
-}
-
-void write_out(const std::string& text) {
-  write_out(text.data(), text.size());
-}
-
 class BlockRunner {
  public:
   explicit BlockRunner(const std::vector<ProbeBlock>& blocks)
@@ -43,9 +33,11 @@ class BlockRunner {
     for (;;) {
       start_probes();
       write_ready_blocks();
+      write_out();
       if (head_ == blocks_.size())
         return;
       read_output();
+      write_out();
     }
   }
 
@@ -95,8 +87,8 @@ class BlockRunner {
     while (head_ < blocks_.size()) {
       Probe& probe = probes_[head_];
       if (!head_written_) {
-        write_out(blocks_[head_].heading);
-        write_out(probe.held);
+        out_ += blocks_[head_].heading;
+        out_ += probe.held;
         std::string().swap(probe.held);
         head_written_ = true;
       }
@@ -134,7 +126,7 @@ class BlockRunner {
       return;
     if (got > 0) {
       if (index == head_) {
-        write_out(buffer, static_cast<std::size_t>(got));
+        out_.append(buffer, static_cast<std::size_t>(got));
       } else {
         probe.held.append(buffer, static_cast<std::size_t>(got));
       }
@@ -148,12 +140,22 @@ class BlockRunner {
     --running_;
   }
 
+  // Writes what is ready for standard output, before the runner waits
+  // again. Failures go unreported, as everywhere the reports print: there is
+  // nowhere left to report them.
+  void write_out() {
+    (void)write_all(STDOUT_FILENO, out_.data(), out_.size());
+    out_.clear();
+  }
+
   const std::vector<ProbeBlock>& blocks_;
   std::vector<Probe> probes_;
   std::size_t next_ = 0;       // the next block to start
   std::size_t head_ = 0;       // the block whose turn it is to be written
   bool head_written_ = false;  // its heading and held output are out
   int running_ = 0;
+  // Output ready to be written; one write for many short blocks in a row.
+  std::string out_;
 };
 
 }  // namespace
