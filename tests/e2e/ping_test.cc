@@ -86,12 +86,10 @@ TEST(PingSweep, OrderHoldsThroughAPipe) {
 
 // Lines for devices d<first> .. d<last> at 10.0.0.<first> .. 10.0.0.<last>.
 std::string numbered_devices(int first, int last) {
-  std::string cfg;
-  for (int i = first; i <= last; ++i) {
-    const std::string n = std::to_string(i);
-    cfg += "DEVICE=d" + n + " , \"M\" , U , IP-ADDRESS=10.0.0." + n + " \n";
-  }
-  return cfg;
+  std::ostringstream cfg;
+  for (int i = first; i <= last; ++i)
+    cfg << "DEVICE=d" << i << " , \"M\" , U , IP-ADDRESS=10.0.0." << i << " \n";
+  return cfg.str();
 }
 
 // A ping to 10.0.0.N prints a line at once and its reply 0.N seconds later,
@@ -116,26 +114,26 @@ TEST(PingSweep, SideBySideOutputIsThatOfOnePingAfterTheOther) {
   Sandbox sb;
   // Swept from d9 down; between d5 and d4 a device whose target is skipped
   // and a line that is no device record (listed without any field).
-  sb.write(kDeviceCfg, numbered_devices(1, 4) + "DEVICE=skipped , \"M\" , U , NODENAME=-f \n" +
-                           "x=y\n" + numbered_devices(5, 9));
+  std::string cfg = numbered_devices(1, 4);
+  cfg += "DEVICE=skipped , \"M\" , U , NODENAME=-f \nx=y\n";
+  cfg += numbered_devices(5, 9);
+  sb.write(kDeviceCfg, cfg);
   sb.add_stub("ping", kStaggeredPing);
-  std::string expected;
-  std::string expected_err;
+  std::ostringstream expected;
+  std::ostringstream expected_err;
   for (int i = 9; i >= 1; --i) {
-    const std::string ip = "10.0.0." + std::to_string(i);
-    expected += "test d" + std::to_string(i) + "\nping " + ip + " -w 10\n\nPING " + ip +
-                "\nreply from " + ip + "\n";
-    expected_err += "ping error " + ip + "\n";
+    expected << "test d" << i << "\nping 10.0.0." << i << " -w 10\n\nPING 10.0.0." << i
+             << "\nreply from 10.0.0." << i << "\n";
+    expected_err << "ping error 10.0.0." << i << "\n";
     if (i == 5) {
-      expected +=
-          "test \ntest skipped\n"
-          "skipped: \"-f\" is not a plain host name or IPv4 address\n";
+      expected << "test \ntest skipped\n"
+                  "skipped: \"-f\" is not a plain host name or IPv4 address\n";
     }
   }
   for (const Case& c : kCases) {
     const RunResult r = sb.shell(c.script);
-    EXPECT_EQ(r.out, expected) << c.taken_by;
-    EXPECT_EQ(sorted_lines(r.err), sorted_lines(expected_err)) << c.taken_by;
+    EXPECT_EQ(r.out, expected.str()) << c.taken_by;
+    EXPECT_EQ(sorted_lines(r.err), sorted_lines(expected_err.str())) << c.taken_by;
     EXPECT_EQ(r.status, 0) << c.taken_by;
   }
 }
