@@ -81,7 +81,7 @@ class BlockRunner {
     return true;
   }
 
-  // Writes the head block's heading and held output once, and moves on past
+  // Queues the head block's heading and held output once, and moves on past
   // every block that has ended.
   void write_ready_blocks() {
     while (head_ < blocks_.size()) {
@@ -99,8 +99,9 @@ class BlockRunner {
     }
   }
 
-  // Waits until a running probe writes or ends, and takes what it wrote.
-  // The head block has not ended, so at least one probe runs.
+  // Waits until a running probe writes or ends, and takes what it wrote:
+  // the head block's output is queued, a later block's held. The head block
+  // has not ended, so at least one probe runs.
   void read_output() {
     std::vector<pollfd> polled;
     std::vector<std::size_t> owners;
