@@ -148,14 +148,18 @@ int run_echoed(const std::string& command) {
 
 int run_shell(const std::string& command) {
   std::fflush(stdout);
-  const char* argv[] = {kShell, "-c", command.c_str(), nullptr};
   Status why = Status::Ok();
-  const pid_t pid = start_child(argv, /*c_locale=*/false, -1, why);
+  const pid_t pid = start_shell(command, -1, why);
   if (pid < 0) {
     std::fprintf(stderr, "%s\n", why.message().c_str());
     return -1;
   }
   return wait_child(pid);
+}
+
+pid_t start_shell(const std::string& command, int stdout_fd, Status& why) {
+  const char* argv[] = {kShell, "-c", command.c_str(), nullptr};
+  return start_child(argv, /*c_locale=*/false, stdout_fd, why);
 }
 
 Status run_pipeline(const std::string& command, int stdout_fd) {

@@ -48,6 +48,12 @@ int run_echoed(const std::string& command);
 // echoing it and waits. Returns the wait status.
 int run_shell(const std::string& command);
 
+// Starts `command` through /bin/sh with the child environment (not the C
+// locale: what the command prints is the user's), its standard output on
+// `stdout_fd` (-1 keeps the tool's), and does not wait: the caller reaps it
+// with wait_child. Returns the process ID, or -1 with the reason in `why`.
+pid_t start_shell(const std::string& command, int stdout_fd, Status& why);
+
 // Runs a pipeline of `command` with its standard output on `stdout_fd` and
 // reports whether every stage of it succeeded: bash runs it with pipefail,
 // so a missing or failing tool in the middle of a pipeline is a failure as

@@ -1,4 +1,7 @@
 // The ping sweep, end to end, with the stub ping first on PATH.
+#include <algorithm>
+#include <sstream>
+
 #include "e2e/sandbox.h"
 
 namespace kxsane::e2e {
@@ -18,7 +21,8 @@ TEST(PingSweep, LastDeviceFirstAndNodeNameBeforeAddress) {
             "test first\n"
             "ping 10.0.0.5 -w 10\n\n"
             "stub ping: 10.0.0.5 -w 10\n");
-  EXPECT_EQ(sb.stub_calls(), "ping [KXN_00012] [-w] [10]\nping [10.0.0.5] [-w] [10]\n");
+  EXPECT_EQ(sorted_lines(sb.stub_calls()),
+            "ping [10.0.0.5] [-w] [10]\nping [KXN_00012] [-w] [10]\n");
   EXPECT_EQ(r.status, 0);
 }
 
@@ -78,6 +82,136 @@ TEST(PingSweep, OrderHoldsThroughAPipe) {
   EXPECT_EQ(r.out,
             "test b\nping 10.0.0.2 -w 10\n\nstub ping: 10.0.0.2 -w 10\n"
             "test a\nping 10.0.0.1 -w 10\n\nstub ping: 10.0.0.1 -w 10\n");
+}
+
+// Lines for devices d<first> .. d<last> at 10.0.0.<first> .. 10.0.0.<last>.
+std::string numbered_devices(int first, int last) {
+  std::ostringstream cfg;
+  for (int i = first; i <= last; ++i)
+    cfg << "DEVICE=d" << i << " , \"M\" , U , IP-ADDRESS=10.0.0." << i << " \n";
+  return cfg.str();
+}
+
+// A ping to 10.0.0.N prints a line at once and its reply 0.N seconds later,
+// so the device swept first answers last; a line goes to standard error.
+constexpr char kStaggeredPing[] =
+    "#!/bin/sh\n"
+    "echo \"PING $1\"\n"
+    "echo \"ping error $1\" >&2\n"
+    "sleep \"0.${1##*.}\"\n"
+    "echo \"reply from $1\"\n";
+
+TEST(PingSweep, SideBySideOutputIsThatOfOnePingAfterTheOther) {
+  KXSANE_REQUIRE_SANDBOX();
+  struct Case {
+    const char* taken_by;
+    const char* script;
+  };
+  const Case kCases[] = {
+      {"a file", "\"$KX\" -p\n"},
+      {"a pipe", "\"$KX\" -p | cat\n"},
+  };
+  Sandbox sb;
+  // Swept from d9 down; between d5 and d4 a device whose target is skipped
+  // and a line that is no device record (listed without any field).
+  std::string cfg = numbered_devices(1, 4);
+  cfg += "DEVICE=skipped , \"M\" , U , NODENAME=-f \nx=y\n";
+  cfg += numbered_devices(5, 9);
+  sb.write(kDeviceCfg, cfg);
+  sb.add_stub("ping", kStaggeredPing);
+  std::ostringstream expected;
+  std::ostringstream expected_err;
+  for (int i = 9; i >= 1; --i) {
+    expected << "test d" << i << "\nping 10.0.0." << i << " -w 10\n\nPING 10.0.0." << i
+             << "\nreply from 10.0.0." << i << "\n";
+    expected_err << "ping error 10.0.0." << i << "\n";
+    if (i == 5) {
+      expected << "test \ntest skipped\n"
+                  "skipped: \"-f\" is not a plain host name or IPv4 address\n";
+    }
+  }
+  for (const Case& c : kCases) {
+    const RunResult r = sb.shell(c.script);
+    EXPECT_EQ(r.out, expected.str()) << c.taken_by;
+    EXPECT_EQ(sorted_lines(r.err), sorted_lines(expected_err.str())) << c.taken_by;
+    EXPECT_EQ(r.status, 0) << c.taken_by;
+  }
+}
+
+// Each ping notes how many pings run as it starts; the sweep of 40 devices
+// must have run at least 8 and never more than 32 at once.
+TEST(PingSweep, RunsEightToThirtyTwoPingsAtOnce) {
+  KXSANE_REQUIRE_SANDBOX();
+  for (const char* option : {"-p", "-d"}) {
+    Sandbox sb;
+    sb.write(kDeviceCfg, numbered_devices(1, 40));
+    sb.add_stub("ping",
+                "#!/bin/sh\n"
+                "touch \"$WORK/running/$$\"\n"
+                "ls \"$WORK/running\" | wc -l >> \"$WORK/counts\"\n"
+                "sleep 1\n"
+                "rm \"$WORK/running/$$\"\n");
+    const RunResult r = sb.shell(std::string("mkdir \"$WORK/running\"\n\"$KX\" ") + option +
+                                 " > /dev/null && cat \"$WORK/counts\"\n");
+    EXPECT_EQ(r.status, 0) << option;
+    std::istringstream counts(r.out);
+    int most = 0;
+    int started = 0;
+    for (int count; counts >> count; ++started) most = std::max(most, count);
+    EXPECT_EQ(started, 40) << option;
+    EXPECT_GE(most, 8) << option;
+    EXPECT_LE(most, 32) << option;
+  }
+}
+
+// Starts the sweep of 10 pings that never end, waits until all run and the
+// first has printed its line, sends $sig to the tool's process group and
+// prints the tool's exit status, "slow" if it took a second or more to end,
+// "left <pid>" for each ping still running (a killed ping whose shell is gone
+// waits as a zombie for init; it no longer runs), and what the tool printed.
+// A job of a script ignores SIGINT unless told otherwise, and setsid makes
+// the tool lead a process group of its own, as a terminal's foreground job.
+constexpr char kInterruptScript[] =
+    "setsid env --default-signal=INT \"$KX\" -p > \"$WORK/out\" &\n"
+    "kx=$!\n"
+    "for _ in $(seq 100); do\n"
+    "  [ \"$(wc -l < \"$WORK/pids\")\" -eq 10 ] && grep -q PING \"$WORK/out\" && break\n"
+    "  sleep 0.1\n"
+    "done 2> /dev/null\n"
+    "t0=$(date +%s%N)\n"
+    "kill -$sig -$kx\n"
+    "wait $kx\n"
+    "echo \"status $?\"\n"
+    "t1=$(date +%s%N)\n"
+    "[ $(( (t1 - t0) / 1000000 )) -lt 1000 ] || echo slow\n"
+    "for pid in $(cat \"$WORK/pids\"); do\n"
+    "  state=$(cut -d' ' -f3 /proc/$pid/stat 2> /dev/null)\n"
+    "  [ -n \"$state\" ] && [ \"$state\" != Z ] && echo \"left $pid\"\n"
+    "done\n"
+    "cat \"$WORK/out\"\n";
+
+// Ctrl-C (or SIGTERM) ends the tool by that signal at once, stops every
+// ping, and what was printed stays printed.
+TEST(PingSweep, SignalEndsTheSweepAtOnceAndLeavesNoPing) {
+  KXSANE_REQUIRE_SANDBOX();
+  struct Case {
+    const char* signal;
+    int status;
+  };
+  const Case kCases[] = {{"INT", 128 + 2}, {"TERM", 128 + 15}};
+  for (const Case& c : kCases) {
+    Sandbox sb;
+    sb.write(kDeviceCfg, numbered_devices(1, 10));
+    sb.add_stub("ping",
+                "#!/bin/sh\n"
+                "echo $$ >> \"$WORK/pids\"\n"
+                "echo \"PING $1\"\n"
+                "exec sleep 30\n");
+    const RunResult r = sb.shell(std::string("sig=") + c.signal + "\n" + kInterruptScript);
+    EXPECT_EQ(r.out, "status " + std::to_string(c.status) +
+                         "\ntest d10\nping 10.0.0.10 -w 10\n\nPING 10.0.0.10\n")
+        << c.signal;
+  }
 }
 
 }  // namespace

@@ -62,11 +62,13 @@ bool under_tmp(const std::string& path) {
 constexpr char kHostTmpInside[] = "/mnt";
 
 std::string stub_script(const std::string& name, const std::string& work) {
+  // The call is appended as one line in one write: stubs may run side by
+  // side.
   return "#!/bin/sh\n"
-         "{ printf '%s' " +
+         "call=" +
          sh_quote(name) +
-         "; for a in \"$@\"; do printf ' [%s]' \"$a\"; done; "
-         "printf '\\n'; } >> " +
+         "; for a in \"$@\"; do call=\"$call [$a]\"; done\n"
+         "printf '%s\\n' \"$call\" >> " +
          sh_quote(Sandbox::inside(work + "/stub-calls")) +
          "\n"
          "printf 'stub " +
@@ -98,6 +100,15 @@ std::string path_without(const std::string& work, const std::vector<std::string>
 }
 
 }  // namespace
+
+std::string sorted_lines(const std::string& text) {
+  std::multiset<std::string> lines;
+  std::stringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.insert(line);
+  std::string out;
+  for (const auto& line : lines) out += line + "\n";
+  return out;
+}
 
 std::string sh_quote(const std::string& text) {
   std::string out = "'";

@@ -75,7 +75,8 @@ class Sandbox {
   std::string config_entries() const;
 
   // The calls the stubs recorded, one line each: the program name followed
-  // by each argument in brackets, e.g. "ping [10.0.0.5] [-w] [10]".
+  // by each argument in brackets, e.g. "ping [10.0.0.5] [-w] [10]". Stubs
+  // run side by side (the pings of a sweep) record in the order they start.
   std::string stub_calls() const;
 
   // The names left in the namespace's /tmp after the last run, sorted, one
@@ -92,6 +93,10 @@ class Sandbox {
  private:
   std::string work_;
 };
+
+// The lines of `text`, sorted, each with its line break: for comparing what
+// does not come in a fixed order.
+std::string sorted_lines(const std::string& text);
 
 // Quotes `text` as one literal /bin/sh word.
 std::string sh_quote(const std::string& text);
