@@ -13,7 +13,9 @@ namespace kxsane {
 
 namespace {
 
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// SIGPIPE too: a reader of the report that goes away (`-p | head -1`) must
+// not leave the probes running.
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 // A change holds a temporary file per pass and one staging file; a sweep
 // runs up to 32 probes at once.

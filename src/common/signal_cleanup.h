@@ -1,4 +1,4 @@
-// What SIGINT, SIGTERM or SIGHUP must undo before they end the tool: files it
+// What SIGINT, SIGTERM, SIGHUP or SIGPIPE must undo before they end the tool: files it
 // made that must not outlive it (temporary and staging files), and child
 // process groups that must not run on without it. The handler stops the
 // groups, removes the files and ends the tool by the same signal; it uses
@@ -11,7 +11,7 @@
 
 namespace kxsane {
 
-// Installs the handler for the three signals (once; later calls do nothing).
+// Installs the handler for the four signals (once; later calls do nothing).
 void arm_signal_cleanup();
 
 // Registers the file `name` in the directory `dir_fd` (AT_FDCWD for a path)
@@ -29,7 +29,7 @@ bool add_cleanup_group(pid_t pgid);
 // signalled after it may have been given to another process.
 void remove_cleanup_group(pid_t pgid);
 
-// Holds the three signals back for its lifetime, so that a step and the
+// Holds the four signals back for its lifetime, so that a step and the
 // bookkeeping of it (a rename and forgetting the staging name) happen as one.
 class SignalsHeld {
  public:

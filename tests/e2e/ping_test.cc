@@ -190,15 +190,16 @@ constexpr char kInterruptScript[] =
     "done\n"
     "cat \"$WORK/out\"\n";
 
-// Ctrl-C (or SIGTERM) ends the tool by that signal at once, stops every
-// ping, and what was printed stays printed.
+// Ctrl-C (or SIGTERM, or SIGPIPE from a reader that went away) ends the tool
+// by that signal at once, stops every ping, and what was printed stays
+// printed.
 TEST(PingSweep, SignalEndsTheSweepAtOnceAndLeavesNoPing) {
   KXSANE_REQUIRE_SANDBOX();
   struct Case {
     const char* signal;
     int status;
   };
-  const Case kCases[] = {{"INT", 128 + 2}, {"TERM", 128 + 15}};
+  const Case kCases[] = {{"INT", 128 + 2}, {"TERM", 128 + 15}, {"PIPE", 128 + 13}};
   for (const Case& c : kCases) {
     Sandbox sb;
     sb.write(kDeviceCfg, numbered_devices(1, 10));
