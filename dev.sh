@@ -7,7 +7,9 @@
 #                              presets with warnings as errors, run every test in both
 #   ./dev.sh release [CXX]     build and test a plain Release build, as a packager configures it
 #                              (plus warnings as errors), with the compiler CXX (default g++)
-#   ./dev.sh package           build the Debian package with dpkg-buildflags' hardening flags
+#   ./dev.sh package [-DVAR=VALUE...]
+#                              build the Debian package with dpkg-buildflags' hardening flags,
+#                              configured with the given cache variables too
 #   ./dev.sh fuzz [SECONDS]    install clang if missing, run every fuzz target for SECONDS each
 #   ./dev.sh deps              only install what is missing
 set -euo pipefail
@@ -29,13 +31,14 @@ install_missing() {
 }
 
 # Configures and builds a preset; further arguments name the only targets to
-# build.
+# build. What the build prints goes to standard error, so that standard output
+# holds only what the programs print (./dev.sh run -q > report.txt).
 build() {
   local preset=$1 targets=()
   shift
   [ $# -eq 0 ] || targets=(--target "$@")
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$(nproc)" "${targets[@]}"
+  cmake --build --preset "$preset" -j "$(nproc)" "${targets[@]}" >&2
 }
 
 # Says on standard error why -q will show nothing and -a cannot register.
@@ -84,7 +87,7 @@ case "${1:-}" in
     # The flags a Debian package is built with, every hardening feature on;
     # the package preset reads them afresh each time.
     eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
-    cmake --preset package --fresh >/dev/null
+    cmake --preset package --fresh "${@:2}" >/dev/null
     cmake --build --preset package -j "$(nproc)"
     rm -rf build/package/deb
     (cd build/package && cpack -G DEB -B "$PWD/deb") >/dev/null
