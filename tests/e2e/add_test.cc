@@ -124,6 +124,7 @@ TEST_F(AddCommand, LongValuesAreCutAndBlanksRemoved) {
   KXSANE_REQUIRE_SANDBOX();
   const std::string name(80, 'N');
   const std::string model(80, 'm');
+  const std::string cut_name = name.substr(0, 63);
   RunResult r = sb_.run({"-a", "name=" + name + " rest", "model=" + model, "ip=1.2.3.4"});
   EXPECT_EQ(r.out, "");
   r = sb_.run({"-a", "name=s", "model=A\nB\r", "nodename=\fhost\n"});
@@ -131,11 +132,10 @@ TEST_F(AddCommand, LongValuesAreCutAndBlanksRemoved) {
   EXPECT_EQ(registry(),
             "DEVICE=s , \"AB\" , Unknown , NODENAME=host \n"
             "DEVICE=" +
-                name.substr(0, 63) + " , \"" + model.substr(0, 61) +
-                "\" , Unknown , IP-ADDRESS=1.2.3.4 \n");
+                cut_name + " , \"" + model.substr(0, 61) + "\" , Unknown , IP-ADDRESS=1.2.3.4 \n");
   // The cut name is what the registry knows.
-  r = sb_.run({"-a", "name=" + name.substr(0, 63), "model=m", "ip=1.2.3.4"});
-  EXPECT_EQ(r.out, "\"" + name.substr(0, 63) + "\" is already registered.\n");
+  r = sb_.run({"-a", "name=" + cut_name, "model=m", "ip=1.2.3.4"});
+  EXPECT_EQ(r.out, "\"" + cut_name + "\" is already registered.\n");
 }
 
 TEST_F(AddCommand, NewRegistryGetsDefaultModeLessUmask) {

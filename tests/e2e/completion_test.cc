@@ -84,7 +84,7 @@ class BashCompletion : public ::testing::Test {
     script += "exec bash --norc --noprofile -c " +
               sh_quote(setup + "\n" + std::string(kCompleteLines)) + " bash " +
               sh_quote(Sandbox::inside(KXSANE_COMPLETION_SCRIPT));
-    for (const auto& line : lines) script += " " + sh_quote(line);
+    for (const auto& line : lines) script.append(" ").append(sh_quote(line));
     script += "\n";
 
     const RunResult r = sb_.shell(script);

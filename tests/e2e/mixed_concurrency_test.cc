@@ -21,7 +21,7 @@ TEST(RemoveConcurrencyE2e, AddAndRemoveOfDifferentNamesLoseNothing) {
   std::string kept_tail;
   for (int i = 1; i <= kEach; ++i) {
     registry += device("old" + std::to_string(i), i) + device("keep" + std::to_string(i), i);
-    kept_tail += "\n" + device("keep" + std::to_string(i), i);
+    kept_tail.append("\n").append(device("keep" + std::to_string(i), i));
   }
   sb.write(kDeviceCfg, registry);
 

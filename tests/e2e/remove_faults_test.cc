@@ -80,7 +80,7 @@ void expect_nothing_changed(const Command& command, const std::string& content,
   sb.write(kDeviceCfg, content);
   sb.write("saved.kxsaneconfig4", label);
   std::string line = "\"$KX\"";
-  for (const auto& arg : command.args) line += " " + sh_quote(arg);
+  for (const auto& arg : command.args) line.append(" ").append(sh_quote(arg));
   const RunResult r = sb.shell(script + line + "\n", options);
   EXPECT_EQ(r.status, 0);
   expect_output(command, r.out);

@@ -80,7 +80,8 @@ TEST(RemoveE2e, ModeOwnerAndSymbolicLinkAreKept) {
       "stat -c '%a %u:%g' \"$CFG/real.cfg\"\n");
   EXPECT_EQ(r.out, "604 12:34\n");
   EXPECT_TRUE(fs::is_symlink(sb.state_path(kDeviceCfg)));
-  EXPECT_EQ(sb.read("real.cfg"), "\n" + device("b"));
+  const std::string b = device("b");
+  EXPECT_EQ(sb.read("real.cfg"), "\n" + b);
 }
 
 // Names that hold characters with a meaning to sed or to the shell are matched

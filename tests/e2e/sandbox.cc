@@ -180,7 +180,7 @@ std::string Sandbox::state_path(const std::string& rel) const {
 
 RunResult Sandbox::run(const std::vector<std::string>& args, const RunOptions& options) {
   std::string script = "\"$KX\"";
-  for (const auto& arg : args) script += " " + sh_quote(arg);
+  for (const auto& arg : args) script.append(" ").append(sh_quote(arg));
   return shell(script + "\n", options);
 }
 
