@@ -112,9 +112,9 @@ inline void check(bool condition) {
     std::abort();
 }
 
-// The remove command's text for `name` hands the shell exactly the design's
-// nine words, and its sed pattern matches `name` literally; a name with a
-// line break gets no command.
+// The remove command's text for `name` hands the shell exactly nine words
+// (cat, the input, |, sed, the script, |, uniq, >, the output), and its sed
+// pattern matches `name` literally; a name with a line break gets no command.
 inline void check_remove_command(const std::string& name) {
   const auto command = remove_device_command("/tmp/t", name, "/etc/c.cfg");
   check(command.has_value() == (name.find('\n') == std::string::npos));

@@ -7,7 +7,7 @@
 namespace kxsane {
 namespace {
 
-TEST(ShellCommand, PlainValuesGiveTheClassicTexts) {
+TEST(ShellCommand, PlainValuesStandUnquotedInTheTexts) {
   EXPECT_EQ(ping_command("10.0.0.5"), "ping 10.0.0.5 -w 10\n");
   EXPECT_EQ(ping_command("KXN_0012-a.lan"), "ping KXN_0012-a.lan -w 10\n");
   EXPECT_EQ(uniq_command("/tmp/kxsane_tempfile4_Ab12Z9", "/etc/x//k.cfg"),

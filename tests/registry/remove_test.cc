@@ -27,7 +27,7 @@ bool tmp_is_empty(const TestDir& dir) {
   return std::filesystem::is_empty(dir.file("tmp"));
 }
 
-TEST(RemoveCommandText, FriendlyNamesGiveTheClassicPipeline) {
+TEST(RemoveCommandText, FriendlyNamesStandUnquotedInThePipeline) {
   // Every character a friendly name may hold stands in the text unchanged.
   const std::string name = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
   EXPECT_EQ(remove_device_command("/tmp/kxsane_tempfile4_Ab12Z9", name, kDeviceConfigPath),
