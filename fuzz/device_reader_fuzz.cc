@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "../tests/support/device_line.h"
 #include "registry/device_list.h"
 
 namespace {

@@ -3,12 +3,13 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "common/huge_buffer.h"
+#include "common/huge_page_allocator.h"
+#include "common/status.h"
 
 namespace kxsane {
 
@@ -24,18 +25,6 @@ enum DeviceField : int {
 };
 inline constexpr int kDeviceFieldCount = 5;
 
-struct DeviceRecord {
-  // Each field is NUL-terminated; longer tokens of a hand-edited file are
-  // truncated to 63 characters.
-  char fields[kDeviceFieldCount][kDeviceFieldSize] = {};
-};
-
-// Reads one line (a piece of at most 276 characters) of the device
-// configuration file. Returns true and fills `record` when the line yields a
-// device record; comments, section headers, empty lines, lines without "="
-// and the logging line yield none. Exposed for tests and fuzzing.
-bool parse_device_line(const std::string& line, DeviceRecord& record);
-
 // Owns the records; loads itself lazily from `path`. While it is empty every
 // accessor reads the file again; once it holds a record it is never re-read.
 // Commands that change the file do not update it.
@@ -44,15 +33,21 @@ class DeviceList {
   explicit DeviceList(std::string path);
 
   // Reads the file and appends its records. Returns the number appended, or
-  // -1 when the file cannot be opened or memory runs out (the records read
-  // until then stay). Called only while the list is empty.
+  // -1 when the file cannot be opened, memory runs out or a read fails (the
+  // records read until then stay). Called only while the list is empty.
   int load_device_list();
 
   // Reads device configuration text from `file` and appends its records, as
   // load_device_list does for the file at the list's path. Returns the
-  // number appended, or -1 when memory ran out (the records read until then
-  // stay).
+  // number appended, or -1 when memory ran out or a read failed (the records
+  // read until then stay).
   int read_device_stream(std::FILE* file);
+
+  // Whether the last load read its file whole: Ok also when the file could
+  // not be opened (the list then stands for no devices), an error naming
+  // the cause when the load stopped part way. A command that changes the
+  // registry must not act on a list whose load stopped part way.
+  const Status& load_status() const { return load_status_; }
 
   // Loads the list if it is empty; returns the number of records.
   int device_count();
@@ -90,11 +85,12 @@ class DeviceList {
   const char* field_of(std::size_t index, int field, std::size_t& length) const;
 
   std::string path_;
+  Status load_status_ = Status::Ok();
   // Every record's five fields, each NUL-terminated, one record after
   // another: a registry of 100,000 devices takes a few megabytes, not a
   // fixed 320 bytes per record.
-  HugeBuffer<char> fields_;
-  HugeBuffer<Entry> records_;
+  std::vector<char, HugePageAllocator<char>> fields_;
+  std::vector<Entry, HugePageAllocator<Entry>> records_;
 };
 
 }  // namespace kxsane
