@@ -49,7 +49,8 @@ class HugePageAllocator {
   explicit HugePageAllocator(const HugePageAllocator<U>&) noexcept {}
 
   T* allocate(std::size_t count) {
-    if (count > std::numeric_limits<std::size_t>::max() / sizeof(T) - kHugePage)
+    // The size, rounded up and with a huge page more, must not wrap.
+    if (count > (std::numeric_limits<std::size_t>::max() - 2 * kHugePage) / sizeof(T))
       throw std::bad_array_new_length();
     if (count * sizeof(T) < kHugePage)
       return std::allocator<T>().allocate(count);
