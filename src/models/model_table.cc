@@ -164,10 +164,10 @@ class ModelFields {
   bool vertical_tab_ = false;
 };
 
-// Parses the NUL-terminated `line` in place into `record`.
+// Parses the NUL-terminated `line` in place into `record`, a record as
+// made new.
 void parse_model_text(char* line, ModelRecord& record) {
   const ModelFields fields(line);
-  record = ModelRecord{};
   record.re = -1;
   record.we = -1;
   record.product_id = DEFAULT_NUMBER;
@@ -221,6 +221,7 @@ SectionLine classify_section_line(const char* line) {
 }
 
 void parse_model_line(std::string line, ModelRecord& record) {
+  record = ModelRecord{};
   parse_model_text(line.data(), record);
 }
 
