@@ -238,13 +238,10 @@ int DeviceList::read_device_stream(std::FILE* file) {
       if (!parse_piece(line, length, views))
         return true;
       Entry entry{fields_.size(), {}};
-      std::size_t used = 0;
-      for (const std::string_view field : views) used += field.size() + 1;
-      fields_.resize(entry.start + used);
-      char* out = fields_.data() + entry.start;
       for (int f = 0; f < kDeviceFieldCount; ++f) {
         entry.length[f] = static_cast<unsigned char>(views[f].size());
-        out += views[f].copy(out, views[f].size()) + 1;
+        fields_ += views[f];
+        fields_ += '\0';
       }
       records_.push_back(entry);
       ++appended;
@@ -323,7 +320,8 @@ char* DeviceList::device_field_by_name(const char* name, int field, char* dst, s
 
 void DeviceList::free_device_list() {
   records_ = {};
-  fields_ = {};
+  fields_.clear();
+  fields_.shrink_to_fit();
   load_status_ = Status::Ok();
 }
 

@@ -89,7 +89,7 @@ class DeviceList {
   // Every record's five fields, each NUL-terminated, one record after
   // another: a registry of 100,000 devices takes a few megabytes, not a
   // fixed 320 bytes per record.
-  std::vector<char, HugePageAllocator<char>> fields_;
+  std::basic_string<char, std::char_traits<char>, HugePageAllocator<char>> fields_;
   std::vector<Entry, HugePageAllocator<Entry>> records_;
 };
 
