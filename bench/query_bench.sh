@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Benchmark of "kxsaneconfig4 -q": a model file of 10,000 model lines and a
-# device configuration file of 100,000 devices (half by IP address, half by
-# node name), against a plain awk script producing the same report.
+# Benchmark of "kxsaneconfig4 -q" at two sizes. Large: a model file of
+# 10,000 model lines and a device configuration file of 100,000 devices (half
+# by IP address, half by node name), against a plain awk script producing the
+# same report. Small, what most admins have: 20 model lines and 2 devices,
+# timed with hyperfine and measured against /bin/true for peak memory.
 #
 # Usage: bench/query_bench.sh [-b BINARY] [-r RUNS] [WORK_DIR]
 #   BINARY    the kxsaneconfig4 to measure (default: build/models, then
@@ -12,8 +14,10 @@
 #
 # The runs happen inside a private mount namespace (bench/lib.sh: unshare -m, or -rm
 # when not root) with fresh tmpfs mounts over /etc/opt and /tmp, so the
-# machine's own configuration is never touched. Target: -q takes at most a
-# quarter of the awk script's time, and its peak memory stays under 64 MiB.
+# machine's own configuration is never touched. Targets: on the large inputs
+# -q takes at most a quarter of the awk script's time, and its peak memory
+# stays under 64 MiB; on the small ones its peak resident set (GNU time's %M)
+# is at most 2 MiB above that of /bin/true measured the same way.
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -43,6 +47,8 @@ awk 'BEGIN {
   }
 }' > "$work/kxsanenetdevice4.cfg"
 cp "$here/query_report.awk" "$work/query_report.awk"
+head -n 30 "$work/Kxsane4.ini" > "$work/small.ini"
+head -n 2 "$work/kxsanenetdevice4.cfg" > "$work/small.cfg"
 
 # Runs inside the namespace: installs the inputs at the fixed paths, then
 # times both reports with query_timer.py.
@@ -63,6 +69,17 @@ set -- awk -v devices="$cfg//kxsanenetdevice4.cfg" -f "$work/query_report.awk" "
 python3 "$timer" "$runs" kx "$work/kx.out" "$binary" -q -- awk "$work/awk.out" "$@" > "$work/times"
 echo "$(grep '^kx ' "$work/times") $(peak_kib "$binary" -q)"
 echo "$(grep '^awk ' "$work/times") $(peak_kib "$@")"
+cp "$work/small.ini" "$cfg/Kxsane4.ini"
+cp "$work/small.cfg" "$cfg/kxsanenetdevice4.cfg"
+if command -v hyperfine > /dev/null; then
+  hyperfine -N -w 20 -r 500 --export-json "$work/small.json" "$binary -q" > /dev/null 2>&1
+  small_ms=$(python3 -c 'import json, sys
+r = json.load(open(sys.argv[1]))["results"][0]
+print("%.2f %.2f" % (r["median"] * 1000, r["mean"] * 1000))' "$work/small.json")
+else
+  small_ms="- -"
+fi
+echo "small $small_ms $(peak_kib "$binary" -q) $(peak_kib /bin/true)"
 INSIDE
 
 in_namespace "$work" "$binary" "$runs" "$here/query_timer.py" < "$work/inside.sh" > "$work/figures"
@@ -72,8 +89,10 @@ if ! cmp -s "$work/kx.out" "$work/awk.out"; then
   exit 1
 fi
 awk -v lines="$(wc -l < "$work/kx.out")" '
+  $1 == "small" { small_median = $2; small_mean = $3; small_peak = $4; true_peak = $5; next }
   { wall[$1] = $2; cpu[$1] = $3; median[$1] = $5; peak[$1] = $6 != "-" ? $6 : $4 }
   END {
+    printf "large: 10,000 models, 100,000 devices\n"
     printf "report lines       %d, identical from both\n", lines
     printf "                   %10s %10s %10s\n", "wall ms", "cpu ms", "peak MiB"
     printf "kxsaneconfig4 -q   %10.1f %10.1f %10.1f\n", wall["kx"], cpu["kx"], peak["kx"] / 1024
@@ -83,5 +102,16 @@ awk -v lines="$(wc -l < "$work/kx.out")" '
     printf "median ratio of the runs in turn (wall): %.3f\n", median["kx"]
     ok = wall["kx"] * 4 <= wall["awk"] && peak["kx"] < 64 * 1024
     printf "target (wall time) %s\n", ok ? "met" : "NOT met"
+    printf "small: 20 models, 2 devices\n"
+    printf "kxsaneconfig4 -q   %s ms median, %s ms mean (hyperfine)\n", small_median, small_mean
+    if (small_peak == "-" || true_peak == "-") {
+      printf "peak               - (no GNU time)\n"
+    } else {
+      printf "peak               %.2f MiB, /bin/true %.2f MiB: %.2f MiB above (target: at most 2)\n",
+             small_peak / 1024, true_peak / 1024, (small_peak - true_peak) / 1024
+      small_ok = small_peak - true_peak <= 2048
+      printf "target (peak)      %s\n", small_ok ? "met" : "NOT met"
+      ok = ok && small_ok
+    }
     exit ok ? 0 : 1
   }' "$work/figures"

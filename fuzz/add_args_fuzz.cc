@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../tests/support/device_line.h"
 #include "common/shell_command.h"
 #include "common/text.h"
 #include "registry/add_device.h"

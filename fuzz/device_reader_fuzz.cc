@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "../tests/support/device_line.h"
+#include "common/text.h"
 #include "registry/device_list.h"
 
 namespace {
@@ -22,10 +24,6 @@ namespace {
 void check(bool condition) {
   if (!condition)
     std::abort();
-}
-
-bool is_blank(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
 constexpr std::size_t kPieceMax = 276;
@@ -40,15 +38,15 @@ void scan_form(const std::string& line, std::string_view form, std::initializer_
   std::size_t at = 0;
   const int* target = targets.begin();
   for (std::size_t f = 0; f < form.size(); ++f) {
-    if (is_blank(form[f])) {
-      while (at < line.size() && is_blank(line[at])) ++at;
+    if (kxsane::is_scan_blank(form[f])) {
+      while (at < line.size() && kxsane::is_scan_blank(line[at])) ++at;
     } else if (form.compare(f, 2, "%s") == 0) {
       ++f;
-      while (at < line.size() && is_blank(line[at])) ++at;
+      while (at < line.size() && kxsane::is_scan_blank(line[at])) ++at;
       if (at == line.size())
         return;
       const std::size_t start = at;
-      while (at < line.size() && !is_blank(line[at])) ++at;
+      while (at < line.size() && !kxsane::is_scan_blank(line[at])) ++at;
       fields[static_cast<std::size_t>(*target++)] =
           line.substr(start, std::min<std::size_t>(at - start, kxsane::kDeviceFieldSize - 1));
     } else if (at < line.size() && line[at] == form[f]) {
@@ -128,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       devices.device_field_by_index(i, f, fields[f], sizeof fields[f]);
       const std::size_t length = strnlen(fields[f], sizeof fields[f]);
       check(length < sizeof fields[f]);
-      for (std::size_t k = 0; k < length; ++k) check(!is_blank(fields[f][k]));
+      for (std::size_t k = 0; k < length; ++k) check(!kxsane::is_scan_blank(fields[f][k]));
       check(expected[static_cast<std::size_t>(i)][static_cast<std::size_t>(f)] == fields[f]);
     }
     // Only complete records whose fields hold no separator make a line that

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "models/descramble.h"
 #include "models/model_table.h"
 #include "models/scrambler.h"
@@ -29,8 +30,7 @@ bool holds_stripped_blank(const char* text, std::size_t capacity) {
   const std::size_t length = strnlen(text, capacity);
   check(length < capacity);
   for (std::size_t i = 0; i < length; ++i) {
-    const char c = text[i];
-    if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f')
+    if (kxsane::is_stripped_whitespace(text[i]))
       return true;
   }
   return false;
@@ -39,8 +39,7 @@ bool holds_stripped_blank(const char* text, std::size_t capacity) {
 // A model line read the plain way, with the C library's sscanf.
 kxsane::ModelRecord reference_model_line(std::string line) {
   line.resize(std::strlen(line.c_str()));
-  std::erase_if(
-      line, [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; });
+  std::erase_if(line, kxsane::is_stripped_whitespace);
   std::vector<std::string> fields;
   for (std::size_t start = 0; fields.size() < 9;) {
     const std::size_t comma = line.find(',', start);

@@ -4,10 +4,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <optional>
 #include <string>
 
+#include "common/closers.h"
 #include "common/status.h"
 #include "models/scrambler.h"
 
@@ -32,10 +32,6 @@ struct Arguments {
   bool unscramble = false;
   std::string input = "-";
   std::string output = "-";
-};
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
 int fail(const std::string& where, const std::string& why) {
@@ -88,7 +84,7 @@ int main(int argc, char** argv) {
   std::optional<std::string> input;
   if (args->input == "-") {
     input = read_all(stdin);
-  } else if (std::unique_ptr<std::FILE, FileCloser> file{std::fopen(args->input.c_str(), "rb")}) {
+  } else if (const kxsane::UniqueFile file{std::fopen(args->input.c_str(), "rb")}) {
     input = read_all(file.get());
   }
   const std::string input_name = args->input == "-" ? "standard input" : args->input;

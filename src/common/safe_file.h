@@ -7,10 +7,9 @@
 // a file created exclusively beside the old one.
 #pragma once
 
-#include <cstdio>
-#include <memory>
 #include <string>
 
+#include "common/closers.h"
 #include "common/status.h"
 
 namespace kxsane {
@@ -57,11 +56,6 @@ Status open_regular_at(const FileLocation& where, UniqueFd& fd);
 // locate() and open_regular_at() in one: `fd` is invalid when the file does
 // not exist.
 Status open_regular(const std::string& path, UniqueFd& fd);
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // open_regular() as a stream for reading; none when the file is missing or
 // anything but a regular file reached through trusted links.

@@ -1,7 +1,7 @@
 // Every command text that the tool hands to a shell is built here, from values
 // that are checked or quoted here. Values made only of characters that need
-// no quoting appear as they stand, so plain names give the classic command
-// texts byte for byte.
+// no quoting appear as they stand: for plain names each text is its form
+// below with the values put in, byte for byte.
 #pragma once
 
 #include <optional>

@@ -5,6 +5,12 @@
 
 namespace kxsane {
 
+// Blanks as a formatted scan of the C locale knows them (isspace): space,
+// tab, line feed, vertical tab, form feed and carriage return.
+constexpr bool is_scan_blank(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 // The characters whitespace removal takes out: space, tab, line feed,
 // carriage return and form feed (not the vertical tab).
 inline bool is_stripped_whitespace(char c) {

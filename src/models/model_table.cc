@@ -4,12 +4,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <new>
 #include <string_view>
 
+#include "common/closers.h"
 #include "common/piece_reader.h"
 #include "common/safe_file.h"
 #include "common/text.h"
@@ -26,102 +27,42 @@ namespace {
 // it, so a miss is always looked up again: the table may have grown since.
 constexpr std::int64_t kMissKey = -1;
 
-// White space as a formatted scan sees it. Line parsing has already removed
-// all of it except the vertical tab.
-bool is_scan_blank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-const char* skip_scan_blanks(const char* p) {
-  while (is_scan_blank(*p)) ++p;
-  return p;
-}
-
-int digit_value(char c, unsigned base) {
-  int value = 99;
-  if (c >= '0' && c <= '9') {
-    value = c - '0';
-  } else if (c >= 'a' && c <= 'f') {
-    value = c - 'a' + 10;
-  } else if (c >= 'A' && c <= 'F') {
-    value = c - 'A' + 10;
-  }
-  return value < static_cast<int>(base) ? value : -1;
-}
-
-// The number part of an integer conversion: blanks, an optional sign, and
-// the longest run of digits in `base`. Magnitudes beyond 64 bits set
-// `overflow` instead of wrapping.
-struct ScannedNumber {
-  bool found = false;
-  bool negative = false;
-  bool overflow = false;
-  std::uint64_t magnitude = 0;
-  const char* end = nullptr;
-};
-
-ScannedNumber scan_number(const char* p, unsigned base) {
-  ScannedNumber number;
-  p = skip_scan_blanks(p);
-  if (*p == '+' || *p == '-') {
-    number.negative = *p == '-';
-    ++p;
-  }
-  // A hexadecimal conversion takes a "0x" prefix; the 0 alone is a number
-  // even when no digit follows the x.
-  if (base == 16 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
-    number.found = true;
-    p += 2;
-  }
-  for (int digit = digit_value(*p, base); digit >= 0; digit = digit_value(*++p, base)) {
-    number.found = true;
-    std::uint64_t next = 0;
-    if (__builtin_mul_overflow(number.magnitude, std::uint64_t{base}, &next) ||
-        __builtin_add_overflow(next, static_cast<std::uint64_t>(digit), &next)) {
-      number.overflow = true;
-    } else {
-      number.magnitude = next;
-    }
-  }
-  number.end = p;
-  return number;
-}
-
-// "%d": the value a C library's strtol gives (clamped to the 64-bit range),
-// reduced to its low 32 bits, the way a formatted scan stores it into an
-// int. False, leaving `out` alone, when there is no number.
+// "%d": the value strtoll gives (clamped to the 64-bit range), reduced to
+// its low 32 bits, the way a formatted scan stores it into an int. False,
+// leaving `out` alone, when there is no number.
 bool scan_decimal(const char* p, std::int32_t* out) {
-  const ScannedNumber n = scan_number(p, 10);
-  if (!n.found)
+  char* end = nullptr;
+  const long long value = std::strtoll(p, &end, 10);
+  if (end == p)
     return false;
-  constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
-  std::uint64_t bits = 0;
-  if (!n.negative) {
-    bits = n.overflow || n.magnitude >= kSignBit ? kSignBit - 1 : n.magnitude;
-  } else {
-    bits = n.overflow || n.magnitude > kSignBit ? kSignBit : 0 - n.magnitude;
-  }
-  *out = static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
+  *out = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
   return true;
 }
 
-// "%x": the value strtoul gives (all ones beyond 64 bits, a minus sign
-// negates), reduced to its low 32 bits. Stores where the number ended.
+// "%x": the value strtoull gives (all ones beyond 64 bits, a minus sign
+// negates), reduced to its low 32 bits. Stores where the number ended, as a
+// formatted scan ends it: that takes a "0x" with no digit after it as the
+// number 0 and passes the x too, where strtoull stops before the x.
 bool scan_hex(const char* p, std::uint32_t* out, const char** end) {
-  const ScannedNumber n = scan_number(p, 16);
-  if (!n.found)
+  char* stop = nullptr;
+  const unsigned long long value = std::strtoull(p, &stop, 16);
+  if (stop == p)
     return false;
-  const std::uint64_t bits = n.overflow ? std::numeric_limits<std::uint64_t>::max()
-                                        : (n.negative ? 0 - n.magnitude : n.magnitude);
-  *out = static_cast<std::uint32_t>(bits);
-  *end = n.end;
+  *out = static_cast<std::uint32_t>(value);
+  const char* digits = p;
+  while (is_scan_blank(*digits)) ++digits;
+  if (*digits == '+' || *digits == '-')
+    ++digits;
+  if (digits[0] == '0' && stop == digits + 1 && (*stop == 'x' || *stop == 'X'))
+    ++stop;
+  *end = stop;
   return true;
 }
 
 // "%s" into a text field of `size` bytes: the first run of non-blanks,
 // truncated to the field. Leaves `dst` alone when there is none.
 void scan_text(const char* p, char* dst, std::size_t size) {
-  p = skip_scan_blanks(p);
+  while (is_scan_blank(*p)) ++p;
   const char* end = p;
   while (*end != '\0' && !is_scan_blank(*end)) ++end;
   if (end != p)
@@ -224,10 +165,10 @@ class ModelFields {
   bool vertical_tab_ = false;
 };
 
-// Parses the NUL-terminated `line` in place into `record`.
+// Parses the NUL-terminated `line` in place into `record`, a record as
+// made new.
 void parse_model_text(char* line, ModelRecord& record) {
   const ModelFields fields(line);
-  record = ModelRecord{};
   record.re = -1;
   record.we = -1;
   record.product_id = DEFAULT_NUMBER;
@@ -242,10 +183,6 @@ void parse_model_text(char* line, ModelRecord& record) {
   record.series = record.type / 100;
   record.type = record.type % 100;
 }
-
-struct DirCloser {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
 
 ModelRecord make_default_record() {
   ModelRecord record;
@@ -285,6 +222,7 @@ SectionLine classify_section_line(const char* line) {
 }
 
 void parse_model_line(std::string line, ModelRecord& record) {
+  record = ModelRecord{};
   parse_model_text(line.data(), record);
 }
 
@@ -294,7 +232,7 @@ ModelTable::ModelTable(std::string models_dir, std::string main_file)
 int ModelTable::load_model_table() {
   if (!records_.empty())
     return -1;
-  if (std::unique_ptr<DIR, DirCloser> dir{opendir(models_dir_.c_str())}) {
+  if (const UniqueDir dir{opendir(models_dir_.c_str())}) {
     while (const dirent* entry = readdir(dir.get())) {
       if (is_model_file_name(entry->d_name) == 0)
         read_model_file(models_dir_ + "/" + entry->d_name);
@@ -305,15 +243,15 @@ int ModelTable::load_model_table() {
 }
 
 void ModelTable::free_model_table() {
-  records_.clear();
+  records_ = ModelRecords();
   by_product_ = Cache{};
   copy_by_product_ = Cache{};
   by_index_ = Cache{};
 }
 
 int ModelTable::read_model_file(const std::string& path) {
-  // Anything but a regular file (a FIFO, /dev/zero) is skipped: it could
-  // block the tool, or never end.
+  // Anything but a regular file (a FIFO, a link to /dev/zero) is skipped: it
+  // could block the tool, or never end.
   const UniqueFile file = open_regular_stream(path);
   if (!file)
     return 0;
@@ -321,10 +259,6 @@ int ModelTable::read_model_file(const std::string& path) {
 }
 
 int ModelTable::read_model_stream(std::FILE* file) {
-  // Room for what a file of this size usually holds, so that the records
-  // are not copied as the table grows; pages that stay unused are never
-  // touched.
-  records_.reserve_if_possible(records_.size() + file_size_hint(file) / 32);
   int count = 0;
   bool in_section = false;
   // One piece: handles it and says whether reading goes on.
@@ -339,18 +273,15 @@ int ModelTable::read_model_stream(std::FILE* file) {
     if (kind != SectionLine::kModelLine)
       return kind == SectionLine::kSkipped;
     ++count;
-    try {
-      parse_model_text(line, *records_.extend(1));
-    } catch (const std::bad_alloc&) {
-      // The line is dropped; reading goes on.
-    }
+    parse_model_text(line, records_.emplace_back());
     return true;
   };
-
+  reserve_hint(records_, file_size_hint(file) / 32);
   try {
     read_pieces<kModelPieceMax>(file, handle_piece);
   } catch (const std::bad_alloc&) {
-    // No memory to read with: the file contributes what was read.
+    // The one place where the table grows: out of memory, the file
+    // contributes what was read.
   }
   return count;
 }

@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
-#include "common/huge_buffer.h"
+#include "common/huge_page_allocator.h"
 
 namespace kxsane {
 
@@ -47,6 +48,8 @@ struct ModelRecord {
   char cm[3][kModelCmSize] = {};
 };
 
+using ModelRecords = std::vector<ModelRecord, HugePageAllocator<ModelRecord>>;
+
 // The record the lookups answer with when nothing matches: empty texts, every
 // number -1. Never changed.
 const ModelRecord& default_model_record();
@@ -57,7 +60,7 @@ int is_model_file_name(const char* name);
 
 // Parses one model line (already unscrambled) into `record`, with every
 // default of a missing or empty field. Numbers out of the 32-bit range become
-// what a C library's formatted scan stores: the value strtol (strtoul for
+// what a C library's formatted scan stores: the value strtoll (strtoull for
 // hexadecimal) gives, clamped to 64 bits, reduced to its low 32 bits. Texts
 // longer than their field are truncated; only the first 49 characters of the
 // ID text count. Lines of any length are safe. Exposed for tests and fuzzing.
@@ -109,7 +112,7 @@ class ModelTable {
   int model_list_fill(char* buf, std::size_t size);
 
   std::size_t size() const { return records_.size(); }
-  const HugeBuffer<ModelRecord>& records() const { return records_; }
+  const ModelRecords& records() const { return records_; }
 
  private:
   // Positions, not pointers: the records may move as the table grows.
@@ -129,7 +132,7 @@ class ModelTable {
 
   std::string models_dir_;
   std::string main_file_;
-  HugeBuffer<ModelRecord> records_;
+  ModelRecords records_;
   Cache by_product_;
   Cache copy_by_product_;
   Cache by_index_;

@@ -3,12 +3,12 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "common/huge_buffer.h"
+#include "common/huge_page_allocator.h"
 #include "common/status.h"
 
 namespace kxsane {
@@ -25,18 +25,6 @@ enum DeviceField : int {
 };
 inline constexpr int kDeviceFieldCount = 5;
 
-struct DeviceRecord {
-  // Each field is NUL-terminated; longer tokens of a hand-edited file are
-  // truncated to 63 characters.
-  char fields[kDeviceFieldCount][kDeviceFieldSize] = {};
-};
-
-// Reads one line (a piece of at most 276 characters) of the device
-// configuration file. Returns true and fills `record` when the line yields a
-// device record; comments, section headers, empty lines, lines without "="
-// and the logging line yield none. Exposed for tests and fuzzing.
-bool parse_device_line(const std::string& line, DeviceRecord& record);
-
 // Owns the records; loads itself lazily from `path`. While it is empty every
 // accessor reads the file again; once it holds a record it is never re-read.
 // Commands that change the file do not update it.
@@ -45,15 +33,21 @@ class DeviceList {
   explicit DeviceList(std::string path);
 
   // Reads the file and appends its records. Returns the number appended, or
-  // -1 when the file cannot be opened or memory runs out (the records read
-  // until then stay). Called only while the list is empty.
+  // -1 when the file cannot be opened, memory runs out or a read fails (the
+  // records read until then stay). Called only while the list is empty.
   int load_device_list();
 
   // Reads device configuration text from `file` and appends its records, as
   // load_device_list does for the file at the list's path. Returns the
-  // number appended, or -1 when memory ran out (the records read until then
-  // stay).
+  // number appended, or -1 when memory ran out or a read failed (the records
+  // read until then stay).
   int read_device_stream(std::FILE* file);
+
+  // Whether the last load read its file whole: Ok also when the file could
+  // not be opened (the list then stands for no devices), an error naming
+  // the cause when the load stopped part way. A command that changes the
+  // registry must not act on a list whose load stopped part way.
+  const Status& load_status() const { return load_status_; }
 
   // Loads the list if it is empty; returns the number of records.
   int device_count();
@@ -80,13 +74,6 @@ class DeviceList {
 
   const std::string& path() const { return path_; }
 
-  // How the last load went: ok when the file was read whole, or counts as
-  // missing (absent, unreadable, not a regular file); an error when reading
-  // stopped part way (memory ran out, a read failed), so that the list may
-  // lack devices the file holds. A command that changes the registry must
-  // not go ahead on such a list.
-  const Status& load_status() const { return load_status_; }
-
  private:
   void load_if_empty();
   struct Entry {
@@ -102,8 +89,8 @@ class DeviceList {
   // Every record's five fields, each NUL-terminated, one record after
   // another: a registry of 100,000 devices takes a few megabytes, not a
   // fixed 320 bytes per record.
-  HugeBuffer<char> fields_;
-  HugeBuffer<Entry> records_;
+  std::basic_string<char, std::char_traits<char>, HugePageAllocator<char>> fields_;
+  std::vector<Entry, HugePageAllocator<Entry>> records_;
 };
 
 }  // namespace kxsane

@@ -87,7 +87,8 @@ TEST_F(OutOfMemory, DeviceListPassesOverARoomHintItCannotHave) {
                   off_t{96} << 20);
   EXPECT_TRUE(holds_under_limit(kHeadroom, [&] {
     DeviceList devices(path);
-    return devices.load_device_list() == 2 && devices.device_count() == 2;
+    return devices.load_device_list() == 2 && devices.load_status().ok() &&
+           devices.device_count() == 2;
   }));
 }
 
@@ -111,14 +112,15 @@ std::FILE* endless_records() {
   return fopencookie(nullptr, "r", io);
 }
 
-TEST_F(OutOfMemory, DeviceListThatOutgrowsMemoryStopsWithMinusOneAndKeepsItsRecords) {
+TEST_F(OutOfMemory, DeviceListThatOutgrowsMemoryStopsSaysWhyAndKeepsItsRecords) {
   EXPECT_TRUE(holds_under_limit(kHeadroom, [&] {
     DeviceList devices(dir.file("unused.cfg"));
     std::FILE* stream = endless_records();
     const int read = devices.read_device_stream(stream);
     std::fclose(stream);
     char name[kDeviceFieldSize];
-    return read == -1 && devices.device_count() > 100000 &&
+    return read == -1 && devices.load_status().message().starts_with("out of memory") &&
+           devices.device_count() > 100000 &&
            devices.device_field_by_index(100000, kFriendlyName, name, sizeof name) == nullptr;
   }));
 }

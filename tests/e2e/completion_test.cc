@@ -20,8 +20,8 @@ constexpr char kCompleteLines[] = R"bash(
 source "$1" || exit 1
 shift
 complete -p kxsaneconfig4 || exit 1
-spec=$(complete -p kxsaneconfig4)
-function=${spec#*-F }
+registration=$(complete -p kxsaneconfig4)
+function=${registration#*-F }
 function=${function%% *}
 for line in "$@"; do
   COMP_LINE=$line
@@ -54,7 +54,7 @@ constexpr char kRegistry[] =
     "log=/tmp/kx_sane.log , 1 , w\n";
 
 struct Completion {
-  std::string spec;                     // what `complete -p kxsaneconfig4` printed
+  std::string registration;             // what `complete -p kxsaneconfig4` printed
   std::vector<std::string> candidates;  // per command line, sorted, space-separated
   std::string err;
 };
@@ -92,7 +92,7 @@ class BashCompletion : public ::testing::Test {
     Completion c;
     c.err = r.err;
     std::istringstream out(r.out);
-    std::getline(out, c.spec);
+    std::getline(out, c.registration);
     for (std::string line; std::getline(out, line);) c.candidates.push_back(line);
     EXPECT_EQ(c.candidates.size(), lines.size()) << r.out;
     c.candidates.resize(lines.size());
@@ -112,7 +112,7 @@ TEST_F(BashCompletion, RegistersAFunctionAndCompletesTheOptions) {
       "kxsaneconfig4 -x",
       "kxsaneconfig4 -q ",
   });
-  EXPECT_EQ(c.spec, "complete -F _kxsaneconfig4 kxsaneconfig4");
+  EXPECT_EQ(c.registration, "complete -F _kxsaneconfig4 kxsaneconfig4");
   EXPECT_EQ(c.candidates[0], "-D3 -LI -LO -a -d -h -i -l: -p -q -r -s:");
   EXPECT_EQ(c.candidates[1], "-LI -LO");
   EXPECT_EQ(c.candidates[2], "-s:");
@@ -211,7 +211,7 @@ TEST_F(BashCompletion, OffersNothingAndStaysQuietWithoutTheToolOnPath) {
           "kxsaneconfig4 -l:",
       },
       "PATH=/usr/bin:/bin", /*on_path=*/false);
-  EXPECT_EQ(c.spec, "complete -F _kxsaneconfig4 kxsaneconfig4");
+  EXPECT_EQ(c.registration, "complete -F _kxsaneconfig4 kxsaneconfig4");
   EXPECT_EQ(c.candidates[0], "");
   EXPECT_EQ(c.candidates[1], "");
   EXPECT_EQ(c.candidates[2], "before-move old") << "labels come from the files, not the tool";

@@ -131,8 +131,8 @@ TEST_F(ModelFile, ReadsOnlyTheModelLinesOfTheSection) {
 
 TEST_F(ModelFile, HeaderMustStandAsWrittenInTheFirstColumn) {
   const std::string scrambled_header = *scramble_line("[Support Model]");
-  for (const std::string& header :
-       {std::string(" [Support Model]"), std::string("[support model]"), scrambled_header}) {
+  for (const std::string& header : {std::string(" [Support Model]"), std::string("[support model]"),
+                                    std::string("[Support ModelX]"), scrambled_header}) {
     EXPECT_EQ(read(header + "\n0x1,1\n"), 0) << header;
   }
   EXPECT_EQ(read("0x1,1\n"), 0);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/device_line.h"
 #include "support/test_dir.h"
 
 namespace kxsane {

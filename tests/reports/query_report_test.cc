@@ -61,27 +61,5 @@ TEST_F(QueryReport, UsesATableLoadedBeforeAndFreesIt) {
   EXPECT_EQ(report(), "  0 New\n\nDevices on network\n");
 }
 
-TEST_F(QueryReport, NumbersEveryLineAsPrintfWouldAndWidensFrom1000) {
-  // Each list counts from 0 on its own; every carry (9, 99, 199, 999) must
-  // give what "%3d " gives.
-  std::string ini = "[Support Model]\n";
-  std::string cfg;
-  std::string expected_models;
-  std::string expected_devices;
-  char number[16];
-  for (int i = 0; i <= 1000; ++i) {
-    std::snprintf(number, sizeof number, "%3d ", i);
-    if (i < 120) {
-      ini += "0x1,1,1,\"M\"\n";
-      expected_models += std::string(number) + "\"M\"\n";
-    }
-    cfg += "DEVICE=d , \"M\" , U , NODENAME=n \n";
-    expected_devices += std::string(number) + "d                   \"M\"                 N:n\n";
-  }
-  dir_.write("cfg/Kxsane4.ini", ini);
-  dir_.write("cfg/kxsanenetdevice4.cfg", cfg);
-  EXPECT_EQ(report(), expected_models + "\nDevices on network\n" + expected_devices);
-}
-
 }  // namespace
 }  // namespace kxsane
