@@ -1,7 +1,6 @@
 #include "registry/remove.h"
 
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,17 +23,7 @@ int remove_devices(const Paths& paths, char** argv, int argc) {
   // nothing is said.
   if (passes.empty())
     return 0;
-  const std::unique_ptr<TempFile> temp = make_command_temp_file(paths);
-  if (!temp)
-    return -1;
-
-  const ConfigLock lock(paths.config_dir);
-  Status status = lock.status();
-  if (status.ok())
-    status = filter_config(paths, *temp, passes);
-  if (!status.ok())
-    report_unchanged(paths.device_config, status);
-  return 0;
+  return change_registry(paths, [&](TempFile& temp) { return filter_config(paths, temp, passes); });
 }
 
 }  // namespace kxsane

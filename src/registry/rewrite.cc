@@ -271,6 +271,19 @@ Status filter_config(const Paths& paths, TempFile& first, const std::vector<Filt
   });
 }
 
+int change_registry(const Paths& paths, const std::function<Status(TempFile& temp)>& change) {
+  const std::unique_ptr<TempFile> temp = make_command_temp_file(paths);
+  if (!temp)
+    return -1;
+  const ConfigLock lock(paths.config_dir);
+  Status status = lock.status();
+  if (status.ok())
+    status = change(*temp);
+  if (!status.ok())
+    report_unchanged(paths.device_config, status);
+  return 0;
+}
+
 void report_unchanged(const std::string& path, const Status& why) {
   std::printf("Could not update %s, it was left unchanged: %s\n", path.c_str(),
               why.message().c_str());

@@ -111,6 +111,12 @@ using FilterPass = std::function<std::string(const std::string& input)>;
 // pass's output; with no pass it is not touched.
 Status filter_config(const Paths& paths, TempFile& first, const std::vector<FilterPass>& passes);
 
+// The frame of a command that changes the registry: makes the temporary
+// file, takes the configuration lock and runs `change` with the file; when
+// any of it fails, prints the one line that says the registry was left
+// unchanged, and why. Returns 0, or -1 when no temporary file can be made.
+int change_registry(const Paths& paths, const std::function<Status(TempFile& temp)>& change);
+
 // Prints the one line that says the device configuration file (or another
 // file the tool changes) was left as it was, and why.
 void report_unchanged(const std::string& path, const Status& why);
