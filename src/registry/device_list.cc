@@ -250,7 +250,9 @@ int DeviceList::read_device_stream(std::FILE* file) {
       char* out = fields_.data() + entry.start;
       for (int f = 0; f < kDeviceFieldCount; ++f) {
         entry.length[f] = static_cast<unsigned char>(views[f].size());
-        std::memcpy(out, views[f].data(), views[f].size());
+        // An empty field may have no text at all.
+        if (!views[f].empty())
+          std::memcpy(out, views[f].data(), views[f].size());
         out += views[f].size() + 1;
       }
       records_.push_back(entry);
