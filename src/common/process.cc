@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "common/signal_cleanup.h"
 
@@ -63,7 +64,19 @@ std::string absolute_path(std::string_view value) {
   return any ? path : kDefaultPath;
 }
 
-}  // namespace
+// An environment for a child shell, owned, in the form execve takes: the
+// caller's less the unsafe variables, with only absolute PATH entries, and
+// with `c_locale` LC_ALL=C (the registry is bytes, and sed and uniq must
+// treat it so whatever the caller's locale).
+class ChildEnvironment {
+ public:
+  ChildEnvironment(const char* const* environ, bool c_locale);
+  char* const* data() { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> entries_;
+  std::vector<char*> pointers_;
+};
 
 ChildEnvironment::ChildEnvironment(const char* const* environ, bool c_locale) {
   bool has_path = false;
@@ -89,6 +102,9 @@ ChildEnvironment::ChildEnvironment(const char* const* environ, bool c_locale) {
   pointers_.push_back(nullptr);
 }
 
+// Starts `argv` (argv[0] an absolute path) in a process group of its own
+// with the child environment, its standard output on `stdout_fd` (-1 keeps
+// the tool's). Returns the process ID, or -1 with the reason in `why`.
 pid_t start_child(const char* const* argv, bool c_locale, int stdout_fd, Status& why) {
   arm_signal_cleanup();
   ChildEnvironment env(environ, c_locale);
@@ -123,6 +139,8 @@ pid_t start_child(const char* const* argv, bool c_locale, int stdout_fd, Status&
   }
   return pid;
 }
+
+}  // namespace
 
 int wait_child(pid_t pid) {
   // Seen to end, forgotten, and only then reaped.

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/closers.h"
 #include "common/process.h"
 #include "common/safe_file.h"
 #include "common/shell_command.h"
@@ -69,18 +70,17 @@ int diagnosis_report(const Paths& paths, DeviceList& devices, ModelTable& models
 }
 
 int dump_configuration_files(const Paths& paths, int level) {
-  DIR* dir = opendir(paths.models_dir.c_str());
-  if (dir == nullptr)
+  const UniqueDir dir{opendir(paths.models_dir.c_str())};
+  if (!dir)
     return 0;
   const bool verbose = is_verbose(level);
   dump_file(paths.device_config, verbose);
   dump_file(paths.main_model_file, verbose);
-  while (const dirent* entry = readdir(dir)) {
+  while (const dirent* entry = readdir(dir.get())) {
     if (is_model_file_name(entry->d_name) != 0)
       continue;
     dump_file(paths.models_dir + "/" + entry->d_name, verbose);
   }
-  closedir(dir);
   return 0;
 }
 
