@@ -34,6 +34,11 @@ ADDRESS_TYPES = {'I:': 'ip', 'N:': 'nodename'}
 ADDRESS_PREFIXES = dict((v, k) for k, v in ADDRESS_TYPES.items())
 _NUMBERED = re.compile(r'^ *\d+ (.*)$')
 
+# How alike a listed model must be to be named as a likely meant one, and how
+# many are named at most.
+CLOSE_ENOUGH = 0.6
+MAX_CLOSEST = 3
+
 # A device configuration file or a label file larger than this is not read
 # into a diff or a comparison.
 MAX_FILE_SIZE = 16 * 1024 * 1024
@@ -125,16 +130,22 @@ def unknown_model_message(model, models):
     otherwise why it is refused, naming the closest listed models."""
     if model in models:
         return None
-    listed = sorted(set(m for m in models if m))
+    seen = set()
+    listed = [m for m in models if m and not (m in seen or seen.add(m))]
     if not listed:
         return 'model "%s" is not listed: the model description files on this host list no model' \
             % model
-    # Closeness disregards case, so that "kx-100" points to "KX-100".
-    by_folded = {}
-    for m in listed:
-        by_folded.setdefault(m.casefold(), []).append(m)
-    close = difflib.get_close_matches(model.casefold(), list(by_folded), n=3, cutoff=0.6)
-    closest = [m for folded in close for m in by_folded[folded]]
+    # Closeness disregards case, so that "kx-100" points to "KX-100"; equally
+    # close models keep the order of the model files.
+    matcher = difflib.SequenceMatcher()
+    matcher.set_seq2(model.casefold())
+    scored = []
+    for index, m in enumerate(listed):
+        matcher.set_seq1(m.casefold())
+        score = matcher.ratio()
+        if score >= CLOSE_ENOUGH:
+            scored.append((-score, index, m))
+    closest = [m for _, _, m in sorted(scored)[:MAX_CLOSEST]]
     if closest:
         hint = 'the closest listed: ' + ', '.join(closest)
     else:
