@@ -276,9 +276,10 @@ def main():
     if refused:
         fail_refused(module, refused, **result)
     if after != wanted_after:
-        module.fail_json(msg='after the change the registry shows %r under the name, not %r'
-                         % ([device_line(d).strip() for d in after], device_line(wanted).strip()),
-                         **result)
+        asked = ('registering ' + describe(wanted)) if present else 'removing "%s"' % params['name']
+        module.fail_json(msg='%s failed: %s printed nothing, yet its registry shows %r under the '
+                         'name, not %r' % (asked, tool, [device_line(d).strip() for d in after],
+                                           device_line(wanted).strip()), **result)
     module.exit_json(**result)
 
 

@@ -32,15 +32,10 @@ options:
       - By default it is looked up on C(PATH), then in C(/sbin), C(/usr/sbin) and
         C(/usr/local/sbin).
     type: path
-attributes:
-  check_mode:
-    support: full
-    description: Runs in check mode as in a normal run; it changes nothing in either.
-  diff_mode:
-    support: none
-    description: There is nothing to show.
 author:
   - kxsaneconfig4 maintainers (@kestrel)
+extends_documentation_fragment:
+  - kestrel.kxsane.kxsaneconfig.read_only
 seealso:
   - module: kestrel.kxsane.scanner
   - module: kestrel.kxsane.scanner_info
