@@ -20,4 +20,4 @@ git init -q .
 mkdir "$2/tmp"
 export HOME="$2/home" TMPDIR="$2/tmp" PYTHONDONTWRITEBYTECODE=1
 ansible-test sanity --test compile --python "$version" --color no
-ansible-test units --python "$version" --color no
+ansible-test units --python "$version" --color no --num-workers 1
