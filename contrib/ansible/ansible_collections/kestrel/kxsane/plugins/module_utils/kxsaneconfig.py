@@ -226,21 +226,30 @@ def fail_refused(module, refusal, **result):
 
 def read_file(module, path):
     """The text of a regular file, or None when there is none. Fails the
-    module when `path` is something else (a FIFO, a device, a directory) or
-    too large: the modules run as root and never block on such a file."""
+    module when `path` is something else (a FIFO, a device, a directory),
+    too large, or a symbolic link owned by someone but root or the module's
+    user, as the tool would: the modules run as root, never block on such a
+    file, and never show a file that someone else pointed them to."""
     try:
+        link = os.lstat(path)
+        if stat.S_ISLNK(link.st_mode) and link.st_uid not in (0, os.geteuid()):
+            module.fail_json(msg='cannot read %s: a symbolic link owned by user %d, not followed'
+                             % (path, link.st_uid))
         fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | getattr(os, 'O_CLOEXEC', 0))
     except OSError as e:
         if e.errno == errno.ENOENT:
             return None
         module.fail_json(msg='cannot read %s: %s' % (path, e.strerror))
-    with os.fdopen(fd, 'rb') as f:
-        info = os.fstat(f.fileno())
+    try:
+        info = os.fstat(fd)
         if not stat.S_ISREG(info.st_mode):
             module.fail_json(msg='cannot read %s: it is not a regular file' % path)
         if info.st_size > MAX_FILE_SIZE:
             module.fail_json(msg='cannot read %s: larger than %d bytes' % (path, MAX_FILE_SIZE))
-        return f.read(MAX_FILE_SIZE + 1).decode('utf-8', 'surrogateescape')
+        with os.fdopen(os.dup(fd), 'rb') as f:
+            return f.read(MAX_FILE_SIZE + 1).decode('utf-8', 'surrogateescape')
+    finally:
+        os.close(fd)
 
 
 def uniq(lines):

@@ -6,6 +6,9 @@ from __future__ import absolute_import, division, print_function
 
 __metaclass__ = type
 
+import os
+import shutil
+import tempfile
 import unittest
 
 from ansible_collections.kestrel.kxsane.plugins.module_utils import kxsaneconfig
@@ -13,6 +16,7 @@ from ansible_collections.kestrel.kxsane.plugins.module_utils.kxsaneconfig import
     QueryFormatError,
     find_tool,
     parse_query,
+    read_file,
     unknown_model_message,
 )
 
@@ -118,3 +122,40 @@ class FindTool(unittest.TestCase):
                 except Failed as e:
                     found = str(e)
                 self.assertIn(expected, found)
+
+
+class ReadFile(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.dir)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def test_only_regular_files_are_read(self):
+        with open(self.path('cfg'), 'w') as f:
+            f.write('DEVICE=a\n')
+        os.mkfifo(self.path('fifo'))
+        os.symlink('cfg', self.path('own-link'))
+        rows = [
+            ('cfg', 'DEVICE=a\n'),
+            ('missing', None),
+            ('own-link', 'DEVICE=a\n'),
+            # Read as the tool reads: a FIFO would block, a directory is no file.
+            ('fifo', 'it is not a regular file'),
+            ('.', 'it is not a regular file'),
+        ]
+        if os.geteuid() == 0:
+            os.symlink('cfg', self.path('foreign-link'))
+            os.lchown(self.path('foreign-link'), 1, 1)
+            rows.append(('foreign-link', 'a symbolic link owned by user 1, not followed'))
+        for name, expected in rows:
+            with self.subTest(name=name):
+                try:
+                    got = read_file(FakeModule(), self.path(name))
+                except Failed as e:
+                    got = str(e)
+                if expected is None:
+                    self.assertIsNone(got)
+                else:
+                    self.assertIn(expected, got)
