@@ -123,6 +123,14 @@ void run_playbook(const std::vector<Step>& steps, const std::string& registry,
   EXPECT_EQ(sb.stub_calls(), "");
 }
 
+// A text as kxsane_summary shows a diff's side: in single quotes, line
+// breaks as "\n".
+std::string quoted(const std::string& text) {
+  std::string out = "'";
+  for (const char c : text) out += c == '\n' ? std::string("\\n") : std::string(1, c);
+  return out + "'";
+}
+
 constexpr char kNotListed[] =
     " is not listed in the model description files on this host (the closest listed: ";
 
@@ -246,13 +254,8 @@ TEST(AnsibleScanner, PlaybookSwitchesLoggingKeepsLabelsAndRegistersWhatWasFound)
       {"logging on, check mode",
        "kestrel.kxsane.scanner_logging: {state: 'on'}\ncheck_mode: true\n"
        "diff: true",
-       "changed\n  diff: " + dir + kDeviceCfg + ": " +
-           "'"
-           "DEVICE=office , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.0.0.6 \\n"
-           "DEVICE=lab , \"KX-200\" , 0x4ab:0x124 , NODENAME=KXN_00012 \\n' -> '"
-           "log=/tmp/kx_sane.log , 1 , w\\nDEVICE=office , \"KX-100\" , 0x4ab:0x123 , "
-           "IP-ADDRESS=10.0.0.6 \\nDEVICE=lab , \"KX-200\" , 0x4ab:0x124 , NODENAME=KXN_00012 "
-           "\\n'\n",
+       "changed\n  diff: " + dir + kDeviceCfg + ": " + quoted(start) + " -> " + quoted(logging) +
+           "\n",
        start},
       {"logging on", "kestrel.kxsane.scanner_logging: {state: 'on'}", "changed\n", logging},
       {"logging on again", "kestrel.kxsane.scanner_logging: {state: 'on'}", "ok\n", logging},
@@ -273,11 +276,7 @@ TEST(AnsibleScanner, PlaybookSwitchesLoggingKeepsLabelsAndRegistersWhatWasFound)
       {"drop, check mode, diff",
        "kestrel.kxsane.scanner_label: {label: before-move, state: absent}\ncheck_mode: true\n"
        "diff: true",
-       "changed\n  diff: " + label_path + ": '" +
-           "log=/tmp/kx_sane.log , 1 , w\\nDEVICE=office , \"KX-100\" , 0x4ab:0x123 , "
-           "IP-ADDRESS=10.0.0.6 \\nDEVICE=lab , \"KX-200\" , 0x4ab:0x124 , NODENAME=KXN_00012 "
-           "\\n' -> ''\n",
-       logging, logging},
+       "changed\n  diff: " + label_path + ": " + quoted(logging) + " -> ''\n", logging, logging},
       {"drop", "kestrel.kxsane.scanner_label: {label: before-move, state: absent}", "changed\n",
        logging, kMissing},
       {"drop again", "kestrel.kxsane.scanner_label: {label: before-move, state: absent}", "ok\n",
