@@ -1,7 +1,8 @@
 #!/bin/sh
 # Runs the collection's own tests with ansible-test, its unit tests and its
-# compile sanity test, on a copy in the build tree: ansible-test writes its
-# output into the collection and lists the collection's files through git.
+# compile sanity test, on a copy in WORK_DIR: ansible-test writes its output
+# into the collection and lists the collection's files through git. It also
+# leaves pytest's directories in /tmp, so the tests run it in the sandbox.
 # Usage: ansible_test.sh COLLECTION_DIR WORK_DIR. Exit 77: skipped.
 set -eu
 skip() { echo "skipped: $1"; exit 77; }
@@ -17,7 +18,6 @@ mkdir -p "$2/ansible_collections/kestrel"
 cp -r "$1" "$2/ansible_collections/kestrel/kxsane"
 cd "$2/ansible_collections/kestrel/kxsane"
 git init -q .
-mkdir "$2/tmp"
-export HOME="$2/home" TMPDIR="$2/tmp" PYTHONDONTWRITEBYTECODE=1
+export HOME="$2/home" PYTHONDONTWRITEBYTECODE=1
 ansible-test sanity --test compile --python "$version" --color no
 ansible-test units --python "$version" --color no --num-workers 1

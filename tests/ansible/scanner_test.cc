@@ -336,5 +336,16 @@ TEST(AnsibleScanner, AnsibleDocRendersEveryModule) {
   }
 }
 
+TEST(AnsibleScanner, AnsibleTestPassesTheCollectionsUnitAndCompileTests) {
+  KXSANE_REQUIRE_SANDBOX();
+  Sandbox sb;
+  const RunResult r =
+      sb.shell("sh " + sh_quote(Sandbox::inside(KXSANE_ANSIBLE_TEST_DIR "/ansible_test.sh")) + " " +
+               sh_quote(Sandbox::inside(KXSANE_COLLECTION_DIR)) + " \"$WORK/ansible-test\"");
+  if (r.status == 77)
+    GTEST_SKIP() << r.out;
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+}
+
 }  // namespace
 }  // namespace kxsane::e2e
