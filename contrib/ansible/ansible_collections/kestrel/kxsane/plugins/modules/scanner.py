@@ -19,8 +19,8 @@ description:
     change it reads the registry again and fails unless it shows what was asked for.
   - Any message that the tool prints for a change (for example C(Invalid name), an
     invalid address named after C(Invalid IP address), or C(Could not update) followed by
-    the reason) means that the change was refused; the task fails with a message that names the change asked for and quotes the tool, and
-    the registry is left as it was.
+    the reason) means that the change was refused; the task fails with a message that
+    names the change asked for and quotes the tool, and the registry is left as it was.
   - A scanner registered under the name with another model or address is replaced, by
     removing it and registering it again (two changes, one after the other). The
     configuration is saved under a temporary label just before; should the tool refuse

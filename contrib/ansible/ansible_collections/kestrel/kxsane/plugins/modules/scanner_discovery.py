@@ -140,7 +140,8 @@ def main():
     )
     timeout = module.params['timeout']
     if not 1 <= timeout <= MAX_TIMEOUT:
-        module.fail_json(msg='timeout must be from 1 to %d seconds, not %d' % (MAX_TIMEOUT, timeout))
+        module.fail_json(msg='timeout must be from 1 to %d seconds, not %d'
+                         % (MAX_TIMEOUT, timeout))
     argv = [find_tool(module, FINDER), '--json', '--timeout', str(timeout)]
     rc, out, err = module.run_command(argv)
     details = dict(cmd=argv, rc=rc, stdout=out, stderr=err)

@@ -8,7 +8,7 @@ __metaclass__ = type
 DOCUMENTATION = r'''
 ---
 module: scanner_label
-short_description: Save the scanner configuration under a label with kxsaneconfig4, restore it, or drop it
+short_description: Save, restore or drop a labelled copy of the scanner configuration
 version_added: "1.1.0"
 description:
   - Saves the device configuration file under a label before a change, puts a saved
