@@ -18,7 +18,7 @@ cd "$(dirname "$0")"
 packages=(g++ cmake make libgtest-dev util-linux mount bash sed coreutils)
 # What only the tests need: ACLs, system-call traces and the Ansible
 # collection's playbooks.
-test_packages=(acl strace ansible-core)
+test_packages=(acl strace ansible-core git python3-pytest python3-pytest-xdist python3-pytest-forked)
 config_dir=/etc/opt/kestrel/scanner/kxscan4
 
 install_missing() {
