@@ -53,6 +53,7 @@ int wait_for(pid_t pid) {
 // and standard error with it; returns its process id, or -1.
 pid_t spawn(const std::vector<std::string>& args, int out_fd) {
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
