@@ -3,6 +3,7 @@
 // admin side, inside the mount namespace sandbox of the other end-to-end
 // tests.
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -234,9 +235,18 @@ TEST(FindWithoutLan, UsageHelpAndMissingDaemon) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.args.front());
     Sandbox sandbox;
-    const auto started = std::chrono::steady_clock::now();
-    const e2e::RunResult result = sandbox.run(c.args, no_daemon);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+    // Timed inside the namespace: the program alone, not the sandbox.
+    std::string script = "start=$(date +%s%N)\n\"$KX\"";
+    for (const std::string& arg : c.args) script += " " + e2e::sh_quote(arg);
+    script +=
+        "\nstatus=$?\necho $(( ($(date +%s%N) - start) / 1000000 )) > \"$WORK/ms\"\n"
+        "exit $status\n";
+    const e2e::RunResult result = sandbox.shell(script, no_daemon);
+    std::ifstream ms(sandbox.work() + "/ms");
+    int elapsed_ms = -1;
+    ms >> elapsed_ms;
+    EXPECT_GE(elapsed_ms, 0);
+    EXPECT_LT(elapsed_ms, 1000);
     EXPECT_EQ(result.status, c.status) << result.err;
     EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
     if (c.status == 0) {
