@@ -15,7 +15,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(g++ cmake make libgtest-dev util-linux mount bash sed coreutils)
+packages=(g++ cmake make libgtest-dev libpugixml-dev libcurl4-openssl-dev util-linux mount bash sed coreutils)
 # What only the tests need: ACLs, system-call traces and the Ansible
 # collection's playbooks.
 test_packages=(acl strace ansible-core)
