@@ -28,7 +28,8 @@ constexpr std::size_t kMaxXAddrs = 8;
 std::string_view namespace_uri(pugi::xml_node node, std::string_view prefix) {
   const std::string attribute = prefix.empty() ? "xmlns" : "xmlns:" + std::string(prefix);
   for (; node.type() == pugi::node_element; node = node.parent()) {
-    if (const pugi::xml_attribute bound = node.attribute(attribute.c_str())) return bound.value();
+    if (const pugi::xml_attribute bound = node.attribute(attribute.c_str()))
+      return bound.value();
   }
   return {};
 }
@@ -51,12 +52,15 @@ bool is_element(pugi::xml_node node, std::string_view uri, std::string_view loca
 // there is none.
 pugi::xml_node child(pugi::xml_node parent, std::string_view uri, std::string_view local) {
   for (const pugi::xml_node node : parent.children()) {
-    if (is_element(node, uri, local)) return node;
+    if (is_element(node, uri, local))
+      return node;
   }
   return {};
 }
 
-constexpr bool is_xml_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+constexpr bool is_xml_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 // Splits `text` at XML white space.
 std::vector<std::string_view> words(std::string_view text) {
@@ -66,7 +70,8 @@ std::vector<std::string_view> words(std::string_view text) {
     while (at < text.size() && is_xml_space(text[at])) ++at;
     const std::size_t start = at;
     while (at < text.size() && !is_xml_space(text[at])) ++at;
-    if (at > start) found.push_back(text.substr(start, at - start));
+    if (at > start)
+      found.push_back(text.substr(start, at - start));
   }
   return found;
 }
@@ -88,7 +93,8 @@ std::string text_of(pugi::xml_node node) {
 // A URI that can go into a message of ours as it is: printable ASCII
 // without quotes or markup characters.
 bool is_plain_uri(std::string_view text) {
-  if (text.empty() || text.size() > kMaxWsdTextBytes) return false;
+  if (text.empty() || text.size() > kMaxWsdTextBytes)
+    return false;
   for (const char c : text) {
     if (c <= ' ' || c > '~' || c == '<' || c == '>' || c == '&' || c == '"' || c == '\'') {
       return false;
@@ -99,7 +105,8 @@ bool is_plain_uri(std::string_view text) {
 
 // The SOAP 1.2 envelope at the root of `document`, if that is what it holds.
 pugi::xml_node envelope(pugi::xml_document& document, std::string_view bytes) {
-  if (!document.load_buffer(bytes.data(), bytes.size(), pugi::parse_default)) return {};
+  if (!document.load_buffer(bytes.data(), bytes.size(), pugi::parse_default))
+    return {};
   const pugi::xml_node root = document.document_element();
   return is_element(root, kSoapNs, "Envelope") ? root : pugi::xml_node();
 }
@@ -113,18 +120,22 @@ std::optional<ProbeMatch> read_probe_match(pugi::xml_node match) {
   const std::string_view endpoint =
       child(child(match, kAddressingNs, "EndpointReference"), kAddressingNs, "Address")
           .child_value();
-  if (!scanner || !is_plain_uri(endpoint)) return std::nullopt;
+  if (!scanner || !is_plain_uri(endpoint))
+    return std::nullopt;
 
   ProbeMatch found{std::string(endpoint), {}};
   for (const std::string_view xaddr : words(child(match, kDiscoveryNs, "XAddrs").child_value())) {
-    if (found.xaddrs.size() == kMaxXAddrs) break;
-    if (xaddr.size() <= kMaxWsdTextBytes) found.xaddrs.emplace_back(xaddr);
+    if (found.xaddrs.size() == kMaxXAddrs)
+      break;
+    if (xaddr.size() <= kMaxWsdTextBytes)
+      found.xaddrs.emplace_back(xaddr);
   }
   return found;
 }
 
 void keep_first(std::string& kept, pugi::xml_node node) {
-  if (kept.empty()) kept = text_of(node);
+  if (kept.empty())
+    kept = text_of(node);
 }
 
 }  // namespace
@@ -137,7 +148,8 @@ std::string new_message_id() {
   bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
   std::string id = "urn:uuid:";
   for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) id += '-';
+    if (i == 4 || i == 6 || i == 8 || i == 10)
+      id += '-';
     char hex[3];
     std::snprintf(hex, sizeof hex, "%02x", bytes[i]);
     id += hex;
@@ -195,10 +207,13 @@ std::optional<ProbeMatches> parse_probe_matches(std::string_view datagram) {
   const pugi::xml_node matches = child(child(root, kSoapNs, "Body"), kDiscoveryNs, "ProbeMatches");
   ProbeMatches found;
   found.relates_to = text_of(child(child(root, kSoapNs, "Header"), kAddressingNs, "RelatesTo"));
-  if (!matches || found.relates_to.empty()) return std::nullopt;
+  if (!matches || found.relates_to.empty())
+    return std::nullopt;
   for (const pugi::xml_node match : matches.children()) {
-    if (!is_element(match, kDiscoveryNs, "ProbeMatch")) continue;
-    if (auto read = read_probe_match(match)) found.matches.push_back(std::move(*read));
+    if (!is_element(match, kDiscoveryNs, "ProbeMatch"))
+      continue;
+    if (auto read = read_probe_match(match))
+      found.matches.push_back(std::move(*read));
   }
   return found;
 }
@@ -207,10 +222,12 @@ std::optional<DeviceDescription> parse_metadata(std::string_view answer) {
   pugi::xml_document document;
   const pugi::xml_node metadata =
       child(child(envelope(document, answer), kSoapNs, "Body"), kMexNs, "Metadata");
-  if (!metadata) return std::nullopt;
+  if (!metadata)
+    return std::nullopt;
   DeviceDescription found;
   for (const pugi::xml_node section : metadata.children()) {
-    if (!is_element(section, kMexNs, "MetadataSection")) continue;
+    if (!is_element(section, kMexNs, "MetadataSection"))
+      continue;
     for (const pugi::xml_node item : section.children()) {
       if (is_element(item, kDeviceProfileNs, "ThisModel")) {
         keep_first(found.manufacturer, child(item, kDeviceProfileNs, "Manufacturer"));
@@ -225,17 +242,21 @@ std::optional<DeviceDescription> parse_metadata(std::string_view answer) {
 
 std::optional<std::string> metadata_url(std::string_view xaddr, in_addr sender) {
   constexpr std::string_view kScheme = "http://";
-  if (xaddr.size() > kMaxWsdTextBytes || xaddr.size() < kScheme.size()) return std::nullopt;
+  if (xaddr.size() > kMaxWsdTextBytes || xaddr.size() < kScheme.size())
+    return std::nullopt;
   for (std::size_t i = 0; i < kScheme.size(); ++i) {
-    if ((xaddr[i] | 0x20) != kScheme[i] && xaddr[i] != kScheme[i]) return std::nullopt;
+    if ((xaddr[i] | 0x20) != kScheme[i] && xaddr[i] != kScheme[i])
+      return std::nullopt;
   }
   const std::string_view rest = xaddr.substr(kScheme.size());
   const std::size_t authority_end = std::min(rest.find_first_of("/?#"), rest.size());
   const std::string_view authority = rest.substr(0, authority_end);
   std::string path(rest.substr(authority_end, rest.find('#') - authority_end));
-  if (path.empty() || path.front() != '/') path.insert(0, "/");
+  if (path.empty() || path.front() != '/')
+    path.insert(0, "/");
   for (const char c : path) {
-    if (c <= ' ' || c > '~') return std::nullopt;
+    if (c <= ' ' || c > '~')
+      return std::nullopt;
   }
 
   const std::size_t colon = authority.find(':');
@@ -262,14 +283,17 @@ Sighting wsd_sighting(const std::optional<DeviceDescription>& description, std::
   Sighting sighting;
   sighting.service = "wsd";
   sighting.address = std::move(address);
-  if (!description) return sighting;
+  if (!description)
+    return sighting;
   const std::string& make = description->manufacturer;
   const std::string& model = description->model_name;
   sighting.name = description->friendly_name;
   sighting.announced = make.empty() || model.empty() ? make + model : make + " " + model;
   sighting.model_words = sighting.announced;
-  if (!model.empty()) sighting.model_texts.push_back(model);
-  if (!make.empty() && !model.empty()) sighting.model_texts.push_back(sighting.announced);
+  if (!model.empty())
+    sighting.model_texts.push_back(model);
+  if (!make.empty() && !model.empty())
+    sighting.model_texts.push_back(sighting.announced);
   return sighting;
 }
 

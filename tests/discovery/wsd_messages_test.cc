@@ -17,8 +17,8 @@ constexpr const char* kNamespaces =
     " xmlns:p=\"http://schemas.xmlsoap.org/ws/2006/02/devprof\"";
 
 std::string envelope(const std::string& header, const std::string& body) {
-  return std::string("<s:Envelope") + kNamespaces + "><s:Header>" + header +
-         "</s:Header><s:Body>" + body + "</s:Body></s:Envelope>";
+  return std::string("<s:Envelope") + kNamespaces + "><s:Header>" + header + "</s:Header><s:Body>" +
+         body + "</s:Body></s:Envelope>";
 }
 
 std::string match(const std::string& endpoint, const std::string& types,
@@ -80,14 +80,15 @@ TEST(WsdProbeMatches, KeepsOnlyScannersWithPlainEndpoints) {
       {"an answer without RelatesTo is read",
        envelope("", "<d:ProbeMatches>" + scanner + "</d:ProbeMatches>"), std::nullopt},
       {"malformed XML is read", probe_matches(scanner).substr(0, 200), std::nullopt},
-      {"a Probe is taken for an answer",
-       envelope("<a:RelatesTo>x</a:RelatesTo>", "<d:Probe/>"), std::nullopt},
+      {"a Probe is taken for an answer", envelope("<a:RelatesTo>x</a:RelatesTo>", "<d:Probe/>"),
+       std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
     const auto read = parse_probe_matches(c.datagram);
     ASSERT_EQ(read.has_value(), c.endpoints.has_value());
-    if (!read) continue;
+    if (!read)
+      continue;
     EXPECT_EQ(read->relates_to, "urn:uuid:ours");
     std::vector<std::string> endpoints;
     for (const ProbeMatch& m : read->matches) endpoints.push_back(m.endpoint);
@@ -133,8 +134,8 @@ TEST(WsdMetadata, ReadsModelAndFriendlyName) {
        metadata(section("<p:ThisDevice><p:FriendlyName>" + long_name +
                         "</p:FriendlyName></p:ThisDevice>")),
        DeviceDescription{"", "", std::string(kMaxWsdTextBytes - 1, 'n')}},
-      {"a model outside a section is read",
-       metadata(model + section("<p:ThisDevice/>")), DeviceDescription{}},
+      {"a model outside a section is read", metadata(model + section("<p:ThisDevice/>")),
+       DeviceDescription{}},
       {"an answer without Metadata is read", envelope("", section(model)), std::nullopt},
       {"a fault is read", envelope("", "<s:Fault/>"), std::nullopt},
       {"garbage is read", "\x01\xff<<", std::nullopt},
@@ -143,7 +144,8 @@ TEST(WsdMetadata, ReadsModelAndFriendlyName) {
     SCOPED_TRACE(c.fault);
     const auto read = parse_metadata(c.answer);
     ASSERT_EQ(read.has_value(), c.expected.has_value());
-    if (!read) continue;
+    if (!read)
+      continue;
     EXPECT_EQ(read->manufacturer, c.expected->manufacturer);
     EXPECT_EQ(read->model_name, c.expected->model_name);
     EXPECT_EQ(read->friendly_name, c.expected->friendly_name);
