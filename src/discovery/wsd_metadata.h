@@ -16,7 +16,7 @@
 
 namespace kxsane {
 
-inline constexpr std::size_t kMaxAnswerBytes = 64 * 1024;
+inline constexpr std::size_t kMaxAnswerBytes = std::size_t{64} * 1024;
 
 class MetadataFetcher {
  public:

@@ -15,7 +15,7 @@
 namespace kxsane {
 
 // Largest datagram read; a larger one is dropped unread.
-inline constexpr std::size_t kMaxDatagramBytes = 32 * 1024;
+inline constexpr std::size_t kMaxDatagramBytes = std::size_t{32} * 1024;
 
 class ProbeSocket {
  public:
