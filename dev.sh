@@ -15,10 +15,10 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(g++ cmake make libgtest-dev libpugixml-dev libcurl4-openssl-dev util-linux mount bash sed coreutils)
+packages=(g++ cmake make libgtest-dev util-linux mount bash sed coreutils libavahi-client-dev nlohmann-json3-dev libpugixml-dev libcurl4-openssl-dev)
 # What only the tests need: ACLs, system-call traces and the Ansible
 # collection's playbooks.
-test_packages=(acl strace ansible-core)
+test_packages=(acl strace ansible-core avahi-daemon avahi-utils dbus-daemon iproute2)
 config_dir=/etc/opt/kestrel/scanner/kxscan4
 
 install_missing() {

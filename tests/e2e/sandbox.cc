@@ -228,8 +228,11 @@ RunResult Sandbox::shell(const std::string& script, const RunOptions& options) {
   write_file(work_ + "/runner.sh", runner);
   std::remove((work_ + "/status").c_str());
 
-  const int runner_status = spawn_and_wait(
-      {"unshare", "-m", "--propagation", "private", "/bin/sh", work_ + "/runner.sh"});
+  std::vector<std::string> command = options.enter;
+  for (const char* arg : {"unshare", "-m", "--propagation", "private", "/bin/sh"})
+    command.emplace_back(arg);
+  command.push_back(work_ + "/runner.sh");
+  const int runner_status = spawn_and_wait(command);
   RunResult result;
   result.out = read_file(work_ + "/stdout").value_or("");
   result.err = read_file(work_ + "/stderr").value_or("");
