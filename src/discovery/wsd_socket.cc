@@ -27,7 +27,8 @@ struct IfaddrsFreer {
 Status ProbeSocket::open() {
   socket_ = UniqueFd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!socket_.valid()) {
-    return Status::Error(std::string("cannot open a UDP socket: ") + std::strerror(errno));
+    return Status::Error(std::string("WS-Discovery: cannot open a UDP socket: ") +
+                         std::strerror(errno));
   }
   // The answers to every probe arrive at once; room for a few hundred.
   const int receive_buffer = 512 * 1024;
@@ -38,7 +39,7 @@ Status ProbeSocket::open() {
 
   ifaddrs* found = nullptr;
   if (getifaddrs(&found) != 0) {
-    return Status::Error(std::string("cannot list the network interfaces: ") +
+    return Status::Error(std::string("WS-Discovery: cannot list the network interfaces: ") +
                          std::strerror(errno));
   }
   const std::unique_ptr<ifaddrs, IfaddrsFreer> list(found);
@@ -57,7 +58,7 @@ Status ProbeSocket::open() {
         {index, reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr, new_message_id()});
   }
   if (interfaces_.empty()) {
-    return Status::Error("no network interface with IPv4 multicast is up");
+    return Status::Error("WS-Discovery: no network interface with IPv4 multicast is up");
   }
   buffer_.resize(kMaxDatagramBytes + 1);
   return Status::Ok();

@@ -16,7 +16,8 @@
 //   huge-metadata    answers the Get with 80 KiB
 //   elsewhere=ADDR   announces its metadata on ADDR instead of its own
 // Each metadata request is logged to HTTP_LOG as the address it reached.
-// Prints "ready" once it listens; runs until killed.
+// Returns once the devices listen, leaving them to run in the background
+// until they are killed.
 #include <arpa/inet.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -237,7 +238,11 @@ int main(int argc, char** argv) {
   const int gets = bound_socket(SOCK_STREAM, ipv4("0.0.0.0", kHttpPort));
   if (listen(gets, 128) != 0)
     fail("cannot listen");
-  std::cout << "ready" << std::endl;
+  const pid_t devices_process = fork();
+  if (devices_process < 0)
+    fail("cannot fork");
+  if (devices_process > 0)
+    return 0;
 
   std::set<std::string> seen;
   std::vector<int> held;
