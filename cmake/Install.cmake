@@ -23,7 +23,8 @@ set(KXSANE_CONFIG_DIR "/etc/opt/kestrel/scanner/kxscan4")
 set(KXSANE_PACKAGING_DIR "${PROJECT_SOURCE_DIR}/packaging")
 
 install(TARGETS kxsaneconfig4 RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT Runtime)
-install(TARGETS kxsanescramble4 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
+install(TARGETS kxsanescramble4 kxsanefind4 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        COMPONENT Runtime)
 
 # Compressed as Debian installs documentation (gzip -9n: no name and no time
 # stamp inside, so the same text gives the same bytes); $1 is the source, the
@@ -44,7 +45,7 @@ function(kxsane_install_gzipped source destination)
   set(kxsane_compressed_docs ${kxsane_compressed_docs} "${plain}.gz" PARENT_SCOPE)
 endfunction()
 
-foreach(page kxsaneconfig4.8 kxsanescramble4.1)
+foreach(page kxsaneconfig4.8 kxsanescramble4.1 kxsanefind4.1)
   string(REGEX REPLACE "^.*\\.([0-9])$" "\\1" section "${page}")
   kxsane_install_gzipped("${KXSANE_PACKAGING_DIR}/${page}" "${CMAKE_INSTALL_MANDIR}/man${section}")
 endforeach()
@@ -71,6 +72,10 @@ install(FILES "${PROJECT_BINARY_DIR}/doc/copyright" DESTINATION "${CMAKE_INSTALL
 install(FILES "${KXSANE_PACKAGING_DIR}/kxsaneconfig4.bash-completion"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions"
         RENAME kxsaneconfig4
+        COMPONENT Runtime)
+install(FILES "${KXSANE_PACKAGING_DIR}/kxsanefind4.bash-completion"
+        DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions"
+        RENAME kxsanefind4
         COMPONENT Runtime)
 
 # The configuration directory: each missing level is made with mode 0755; an
@@ -120,6 +125,8 @@ each under a friendly name with its model and its IPv4 address or node name,
 and removes them again. It lists the supported models and the registered
 scanners, pings the registered scanners, prints a diagnosis report, switches
 a logging line, and saves and restores the device configuration under labels.
+kxsanefind4 finds the scanners that announce themselves on the LAN over
+DNS-SD, through the Avahi daemon, and prints the lines that register them.
 kxsanescramble4 writes model description files.")
 set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};Runtime;/")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -132,7 +139,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # pipeline; cat, uniq and ls from coreutils; sed) are in Essential packages,
 # which every Debian system has and no package names.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "iputils-ping, sane-utils")
+# kxsanefind4 browses through the Avahi daemon, which a LAN without one lacks.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libavahi-client3")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "iputils-ping, sane-utils, avahi-daemon")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${KXSANE_PACKAGING_DIR}/debian/postinst"
                                        "${KXSANE_PACKAGING_DIR}/debian/postrm")

@@ -8,6 +8,7 @@
 #include <avahi-common/simple-watch.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -23,7 +24,8 @@ std::string capped(std::string_view text) {
 bool same_key(const std::string& key, const char* wanted) {
   return key.size() == std::strlen(wanted) &&
          std::equal(key.begin(), key.end(), wanted, [](char a, char b) {
-           return std::tolower(static_cast<unsigned char>(a)) == b;
+           return std::tolower(static_cast<unsigned char>(a)) ==
+                  std::tolower(static_cast<unsigned char>(b));
          });
 }
 
