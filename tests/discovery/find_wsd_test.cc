@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "discovery/lan.h"
+#include "discovery/wsd_devices.h"
 #include "e2e/sandbox.h"
 
 namespace kxsane {
@@ -17,6 +18,7 @@ namespace {
 using e2e::RunOptions;
 using e2e::Sandbox;
 using lan::Lan;
+using lan::start_wsd_devices;
 
 constexpr char kModels[] =
     "[Support Model]\n"
@@ -50,14 +52,9 @@ class FindOverWsd : public ::testing::Test {
     lan_ = std::make_unique<Lan>(work);
     if (!lan_->error().empty())
       return;
-    std::ofstream(work + "/devices") << kDevices;
-    const lan::ShellResult responder = lan_->scanner_shell(
-        "set -e\nfor i in $(seq 11 20); do ip addr add 10.77.0.$i/24 dev kxlan1; done\n"
-        ": > " +
-        work + "/http.log\n" KXSANE_WSD_RESPONDER " kxlan1 " + work + "/devices " + work +
-        "/http.log > " + work + "/responder.out 2>&1\n");
-    setup_error_ = responder.status == 0 ? lan_->announce({kBoth})
-                                         : "the responder did not start: " + responder.out;
+    setup_error_ = start_wsd_devices(*lan_, KXSANE_WSD_RESPONDER, work, kDevices, {kElsewhere});
+    if (setup_error_.empty())
+      setup_error_ = lan_->announce({kBoth});
     http_log_ = work + "/http.log";
   }
   static void TearDownTestSuite() { lan_.reset(); }
