@@ -41,7 +41,9 @@ class WsdSearch {
   Status run(std::vector<Sighting>* out);
 
  private:
-  void take_answers();
+  // Reads the waiting answers, until none waits or `until` comes (a flood of
+  // datagrams must not keep the search past its end).
+  void take_answers(Clock::time_point until);
   void take_metadata();
 
   Clock::time_point deadline_;
@@ -70,7 +72,7 @@ Status WsdSearch::run(std::vector<Sighting>* out) {
                                              ? start + kProbeTimes[probes_sent]
                                              : Clock::time_point::max();
     fetcher_.wait(socket_.fd(), std::min(next_probe, listen_end));
-    take_answers();
+    take_answers(listen_end);
     take_metadata();
   }
   while (fetcher_.busy() && Clock::now() < deadline_) {
@@ -82,10 +84,10 @@ Status WsdSearch::run(std::vector<Sighting>* out) {
   return Status::Ok();
 }
 
-void WsdSearch::take_answers() {
+void WsdSearch::take_answers(Clock::time_point until) {
   std::string datagram;
   in_addr sender{};
-  while (socket_.receive(&datagram, &sender)) {
+  while (Clock::now() < until && socket_.receive(&datagram, &sender)) {
     const auto answer = parse_probe_matches(datagram);
     if (!answer || !socket_.answers_us(answer->relates_to))
       continue;
