@@ -139,8 +139,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # pipeline; cat, uniq and ls from coreutils; sed) are in Essential packages,
 # which every Debian system has and no package names.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# kxsanefind4 browses through the Avahi daemon, which a LAN without one lacks.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libavahi-client3")
+# kxsanefind4 links libavahi-client3, which dpkg-shlibdeps puts in Depends
+# (naming it here too would list it twice), and browses through the Avahi
+# daemon, which a machine may do without.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "iputils-ping, sane-utils, avahi-daemon")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${KXSANE_PACKAGING_DIR}/debian/postinst"

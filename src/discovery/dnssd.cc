@@ -98,11 +98,11 @@ class DnssdRun {
                            "avahi-daemon package");
     }
     for (const char* type : kScannerServiceTypes) {
-      if (avahi_service_browser_new(client_, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, type, nullptr,
-                                    static_cast<AvahiLookupFlags>(0), &DnssdRun::on_browse,
-                                    this) != nullptr) {
-        ++browsing_;
-      }
+      AvahiServiceBrowser* browser =
+          avahi_service_browser_new(client_, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, type, nullptr,
+                                    static_cast<AvahiLookupFlags>(0), &DnssdRun::on_browse, this);
+      if (browser != nullptr)
+        browsing_.push_back(browser);
     }
     while (!done() && !failed_) {
       const auto left =
@@ -118,7 +118,7 @@ class DnssdRun {
   }
 
  private:
-  bool done() const { return browsing_ == 0 && resolving_ == 0; }
+  bool done() const { return browsing_.empty() && resolving_ == 0; }
 
   static void on_client(AvahiClient* client, AvahiClientState state, void* self) {
     auto* run = static_cast<DnssdRun*>(self);
@@ -128,9 +128,9 @@ class DnssdRun {
     }
   }
 
-  static void on_browse(AvahiServiceBrowser*, AvahiIfIndex interface, AvahiProtocol protocol,
-                        AvahiBrowserEvent event, const char* name, const char* type,
-                        const char* domain, AvahiLookupResultFlags, void* self) {
+  static void on_browse(AvahiServiceBrowser* browser, AvahiIfIndex interface,
+                        AvahiProtocol protocol, AvahiBrowserEvent event, const char* name,
+                        const char* type, const char* domain, AvahiLookupResultFlags, void* self) {
     auto* run = static_cast<DnssdRun*>(self);
     switch (event) {
       case AVAHI_BROWSER_NEW:
@@ -144,9 +144,9 @@ class DnssdRun {
         break;
       case AVAHI_BROWSER_ALL_FOR_NOW:
       case AVAHI_BROWSER_FAILURE:
-        // Each browser reports all-for-now once; a failed one has nothing
-        // more to say either.
-        --run->browsing_;
+        // A browser that has reported all it has for now, or failed, is
+        // waited for no longer (whichever it says first, and once).
+        std::erase(run->browsing_, browser);
         break;
       default:
         break;
@@ -181,7 +181,7 @@ class DnssdRun {
   std::vector<Sighting>* out_;
   AvahiSimplePoll* poll_ = nullptr;
   AvahiClient* client_ = nullptr;
-  int browsing_ = 0;
+  std::vector<AvahiServiceBrowser*> browsing_;  // until all-for-now
   int resolving_ = 0;
   std::size_t started_ = 0;
   bool failed_ = false;

@@ -194,6 +194,22 @@ TEST_F(FindOnLan, JsonListsSeenAndRegisteredScanners) {
   EXPECT_EQ(list[8]["announced"], "'$(touch /tmp/p5)'");
 }
 
+TEST_F(FindOnLan, DaemonThatStopsAnsweringCostsNoMoreThanTheTimeout) {
+  const auto started = std::chrono::steady_clock::now();
+  const e2e::RunResult result = sandbox_->shell(
+      "kill -STOP \"$(cat /run/avahi-daemon/pid)\" || exit 99\n"
+      "\"$KX\" --timeout 1; status=$?\n"
+      "kill -CONT \"$(cat /run/avahi-daemon/pid)\"\n"
+      "exit $status\n",
+      on_admin_side());
+  EXPECT_EQ(result.status, 1) << result.out;
+  EXPECT_NE(result.err.find("DNS-SD: no answer before the timeout"), std::string::npos)
+      << result.err;
+  // One second of timeout and half a second of grace, not the bus's own
+  // 25 s timeout of a call.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
+
 // Runs that never reach a daemon: bad usage, help, and no daemon at all.
 TEST(FindWithoutLan, UsageHelpAndMissingDaemon) {
   KXSANE_REQUIRE_SANDBOX();

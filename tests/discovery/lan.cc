@@ -53,6 +53,7 @@ int wait_for(pid_t pid) {
 // and standard error with it; returns its process id, or -1.
 pid_t spawn(const std::vector<std::string>& args, int out_fd) {
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
@@ -136,6 +137,25 @@ std::string avahi_config(const std::string& host_name, const std::string& interf
          "[reflector]\n[rlimits]\n";
 }
 
+// A side's own /run (its bus socket, its daemon's pid file), and a /proc of
+// its PID namespace, so that the side's processes see their own ids there
+// (the sanitizers' leak check reads /proc/self/task).
+constexpr char kSideMounts[] =
+    "mount -t tmpfs -o mode=0755 kxlan-run /run\nmkdir /run/dbus\n"
+    "mount -t proc kxlan-proc /proc\n";
+
+// Brings a side's end of the link up and starts its bus and its Avahi
+// daemon (configuration and log avahi-SIDE.* in the work directory).
+std::string side_setup(const std::string& address, const std::string& interface,
+                       const std::string& side) {
+  return std::string("set -e\n") + kSideMounts + "ip link set lo up\nip addr add " + address +
+         "/24 dev " + interface + "\nip link set " + interface +
+         " up\n"
+         "dbus-daemon --config-file=\"$KXLAN_WORK/bus.conf\" --fork --nopidfile --nosyslog\n"
+         "avahi-daemon --no-drop-root --no-chroot --no-rlimits -f \"$KXLAN_WORK/avahi-" +
+         side + ".conf\" > \"$KXLAN_WORK/avahi-" + side + ".log\" 2>&1 &\n";
+}
+
 // Waits, polling the daemon's state over the side's bus, until its Avahi
 // daemon runs (state 2: its host name is established).
 std::string wait_running_script() {
@@ -191,20 +211,8 @@ Lan::Lan(std::string work) : work_(std::move(work)) {
     error_ = "cannot make the veth pair";
     return;
   }
-  const std::string daemons = "dbus-daemon --config-file=" + quote(work_ + "/bus.conf") +
-                              " --fork --nopidfile --nosyslog || exit 1\n"
-                              "avahi-daemon --no-drop-root --no-chroot --no-rlimits -f ";
-  const ShellResult admin = admin_shell(
-      "set -e\nmount -t tmpfs -o mode=0755 kxlan-run /run\nmkdir /run/dbus\nip link set lo up\n"
-      "ip addr add " +
-      std::string(kAdminAddress) + "/24 dev kxlan0\nip link set kxlan0 up\nset +e\n" + daemons +
-      quote(work_ + "/avahi-admin.conf") + " > " + quote(work_ + "/avahi-admin.log") + " 2>&1 &\n");
-  const ShellResult scanner = scanner_shell(
-      "set -e\nmount -t tmpfs -o mode=0755 kxlan-run /run\nmkdir /run/dbus\nip link set lo up\n"
-      "ip addr add " +
-      std::string(kScannerAddress) + "/24 dev kxlan1\nip link set kxlan1 up\nset +e\n" + daemons +
-      quote(work_ + "/avahi-scanner.conf") + " > " + quote(work_ + "/avahi-scanner.log") +
-      " 2>&1 &\n");
+  const ShellResult admin = admin_shell(side_setup(kAdminAddress, "kxlan0", "admin"));
+  const ShellResult scanner = scanner_shell(side_setup(kScannerAddress, "kxlan1", "scanner"));
   if (admin.status != 0 || scanner.status != 0) {
     error_ = "cannot set up the LAN: " + admin.out + scanner.out;
     return;
@@ -240,9 +248,9 @@ ShellResult Lan::shell(int holder, const std::string& script) const {
   const int fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0)
     return result;
-  const pid_t pid = spawn(
-      {"nsenter", "-t", std::to_string(holder), "-m", "-n", "-p", "--", "/bin/sh", "-c", script},
-      fd);
+  const pid_t pid = spawn({"nsenter", "-t", std::to_string(holder), "-m", "-n", "-p", "--",
+                           "/bin/sh", "-c", "KXLAN_WORK=" + quote(work_) + "\n" + script},
+                          fd);
   close(fd);
   if (pid > 0)
     result.status = wait_for(pid);

@@ -50,7 +50,8 @@ class Lan {
   // Empty when the LAN is up.
   const std::string& error() const { return error_; }
 
-  // Runs a /bin/sh script on one side and waits for it. Jobs it leaves in
+  // Runs a /bin/sh script on one side and waits for it; $KXLAN_WORK is the
+  // work directory. Jobs it leaves in
   // the background (a responder, a publisher) run until the LAN ends; give
   // them their own output redirections.
   ShellResult admin_shell(const std::string& script) const;
