@@ -100,15 +100,15 @@ int parse_options(int argc, char** argv, Options& options) {
     const std::string arg = argv[i];
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* option = nullptr;
     for (const OptionSpec& s : kOptions) {
       if (name == s.name)
-        spec = &s;
+        option = &s;
     }
-    if (spec == nullptr || (!spec->takes_value && equals != std::string::npos))
+    if (option == nullptr || (!option->takes_value && equals != std::string::npos))
       return bad_usage("unknown option " + printable(arg));
     std::string value;
-    if (spec->takes_value) {
+    if (option->takes_value) {
       if (equals != std::string::npos) {
         value = arg.substr(equals + 1);
       } else if (i + 1 < argc) {
@@ -117,7 +117,7 @@ int parse_options(int argc, char** argv, Options& options) {
         return bad_usage(name + " needs a value");
       }
     }
-    if (!spec->apply(options, value.c_str()))
+    if (!option->apply(options, value.c_str()))
       return bad_usage("invalid value for " + name + ": " + printable(value));
   }
   if (options.json && options.add)
