@@ -1,6 +1,7 @@
 // kxsanefind4: lists the scanners that announce themselves on the LAN, tells
 // which are registered, and prints the kxsaneconfig4 lines that register the
 // others (or, with --add, registers them).
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,7 +27,7 @@ constexpr double kMaxTimeout = 60;
 constexpr std::chrono::milliseconds kGrace{500};
 
 constexpr char kUsage[] =
-    "Usage: kxsanefind4 [--json | --add] [--timeout SECONDS] [--protocol dnssd|all]\n"
+    "Usage: kxsanefind4 [--json | --add] [--timeout SECONDS] [--protocol dnssd|wsd|all]\n"
     "Lists the network scanners that announce themselves on the LAN, matches them\n"
     "to the installed models, tells which are registered, and prints the\n"
     "kxsaneconfig4 lines that register the others.\n"
@@ -34,7 +35,9 @@ constexpr char kUsage[] =
     "  --json               print one JSON array, one object per scanner\n"
     "  --add                register every new scanner of a known model now\n"
     "  --timeout SECONDS    wait at most this long (default 3, at most 60)\n"
-    "  --protocol dnssd|all find over DNS-SD only, or over every protocol (default)\n"
+    "  --protocol dnssd|wsd|all\n"
+    "                       find over DNS-SD or WS-Discovery only, or over both\n"
+    "                       side by side (default)\n"
     "  -h, --help           print this help\n"
     "\n"
     "Exit status: 0 done (also when nothing was found), 1 no protocol could run,\n"
@@ -161,9 +164,13 @@ int find(const Options& options) {
   }
   std::vector<Sighting> sightings;
   std::vector<std::string> labels;
-  for (ProtocolResult& result : run_protocols(selected, deadline, kGrace)) {
+  std::vector<ProtocolResult> results = run_protocols(selected, deadline, kGrace);
+  const bool any_ran = std::any_of(results.begin(), results.end(),
+                                   [](const ProtocolResult& r) { return r.status.ok(); });
+  for (ProtocolResult& result : results) {
     if (!result.status.ok()) {
-      std::fprintf(stderr, "kxsanefind4: %s\n", result.status.message().c_str());
+      std::fprintf(stderr, "kxsanefind4: %s%s%s\n", result.status.message().c_str(),
+                   any_ran ? "; skipped " : "", any_ran ? result.protocol->label : "");
       continue;
     }
     labels.emplace_back(result.protocol->label);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "discovery/dnssd.h"
+#include "discovery/wsd_find.h"
 
 namespace kxsane {
 
@@ -14,6 +15,7 @@ namespace {
 
 constexpr Protocol kProtocols[] = {
     {"dnssd", "DNS-SD", find_dnssd},
+    {"wsd", "WS-Discovery", find_wsd},
 };
 
 // Shared by the caller and the protocols' threads, which may outlive the

@@ -199,7 +199,7 @@ TEST_F(FindOnLan, DaemonThatStopsAnsweringCostsNoMoreThanTheTimeout) {
   const auto started = std::chrono::steady_clock::now();
   const e2e::RunResult result = sandbox_->shell(
       "kill -STOP \"$(cat /run/avahi-daemon/pid)\" || exit 99\n"
-      "\"$KX\" --timeout 1; status=$?\n"
+      "\"$KX\" --protocol dnssd --timeout 1; status=$?\n"
       "kill -CONT \"$(cat /run/avahi-daemon/pid)\"\n"
       "exit $status\n",
       on_admin_side());

@@ -3,18 +3,22 @@
 // inside a private mount namespace with fresh tmpfs over /etc/opt and /tmp,
 // holding only a model description file.
 //
-// Usage: kxsane_lan_bench WORK_DIR FINDER SCANNERS RUNS
-// Prints, per run, the wall time in milliseconds and how many scanners the
-// finder's first line says it found; exits 1 when the LAN cannot be built.
+// Usage: kxsane_lan_bench WORK_DIR FINDER SCANNERS RUNS [RESPONDER WSD_SCANNERS]
+// With RESPONDER (tests/discovery/wsd_responder.cc), WSD_SCANNERS more
+// scanners answer WS-Discovery beside the DNS-SD ones. Prints, per run, the
+// wall time in milliseconds and how many scanners the finder's first line
+// says it found; exits 1 when the LAN cannot be built.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "discovery/lan.h"
+#include "discovery/wsd_devices.h"
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: %s WORK_DIR FINDER SCANNERS RUNS\n", argv[0]);
+  if (argc != 5 && argc != 7) {
+    std::fprintf(stderr, "usage: %s WORK_DIR FINDER SCANNERS RUNS [RESPONDER WSD_SCANNERS]\n",
+                 argv[0]);
     return 2;
   }
   using kxsane::lan::Lan;
@@ -42,6 +46,20 @@ int main(int argc, char** argv) {
   if (const std::string error = lan.announce(announced); !error.empty()) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
+  }
+  if (argc == 7) {
+    // On the link, after the side's own address.
+    std::string devices;
+    for (int i = 1; i <= std::atoi(argv[6]); ++i) {
+      const std::string n = std::to_string(i);
+      devices +=
+          "10.77.0." + std::to_string(100 + i) + "|scanner|Kestrel|KX-100|Bench WSD " + n + "\n";
+    }
+    if (const std::string error = start_wsd_devices(lan, argv[5], argv[1], devices);
+        !error.empty()) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return 1;
+    }
   }
   const std::string script =
       "unshare -m --propagation private /bin/sh -c '\n"
