@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "discovery/lan.h"
+#include "discovery/lan_suite.h"
 #include "e2e/sandbox.h"
 
 namespace kxsane {
@@ -19,10 +20,6 @@ using e2e::Sandbox;
 using lan::Announcement;
 using lan::Lan;
 
-constexpr char kModels[] =
-    "[Support Model]\n"
-    "0x4ab:0x123, 503, 1, \"KX-100\", 1, 2\n"
-    "0x4ab:0x124, 503, 1, \"KX-200\", 1, 2\n";
 constexpr char kRegistry[] =
     "DEVICE=lab , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.77.1.4 \n"
     "DEVICE=gone , \"KX-200\" , 0x4ab:0x124 , IP-ADDRESS=10.77.9.9 \n";
@@ -66,42 +63,18 @@ constexpr char kRegistryAfterAdding[] =
     "DEVICE=lab , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.77.1.4 \n"
     "DEVICE=gone , \"KX-200\" , 0x4ab:0x124 , IP-ADDRESS=10.77.9.9 \n";
 
-// One LAN for the suite: building it and announcing take a few seconds.
-class FindOnLan : public ::testing::Test {
+class FindOnLan : public lan::LanSuite {
  protected:
   static void SetUpTestSuite() {
-    if (!Sandbox::unavailable_reason().empty() || !Lan::unavailable_reason().empty())
-      return;
-    lan_ = std::make_unique<Lan>(std::string(KXSANE_E2E_WORK_ROOT) + "/lan");
-    if (lan_->error().empty())
-      announce_error_ = lan_->announce(lan_scanners());
+    start_lan(std::string(KXSANE_E2E_WORK_ROOT) + "/lan",
+              [](const Lan& lan) { return lan.announce(lan_scanners()); });
   }
-  static void TearDownTestSuite() { lan_.reset(); }
-
   void SetUp() override {
-    KXSANE_REQUIRE_SANDBOX();
-    if (!Lan::unavailable_reason().empty())
-      GTEST_SKIP() << "LAN test skipped: " << Lan::unavailable_reason();
-    ASSERT_EQ(lan_->error(), "");
-    ASSERT_EQ(announce_error_, "");
-    sandbox_ = std::make_unique<Sandbox>();
-    sandbox_->write("models4/kx.ini", kModels);
-    sandbox_->write(e2e::kDeviceCfg, kRegistry);
+    LanSuite::SetUp();
+    if (sandbox_)
+      sandbox_->write(e2e::kDeviceCfg, kRegistry);
   }
-
-  RunOptions on_admin_side() const {
-    RunOptions options;
-    options.enter = lan_->admin_enter();
-    return options;
-  }
-
-  static std::unique_ptr<Lan> lan_;
-  static std::string announce_error_;
-  std::unique_ptr<Sandbox> sandbox_;
 };
-
-std::unique_ptr<Lan> FindOnLan::lan_;
-std::string FindOnLan::announce_error_;
 
 TEST_F(FindOnLan, PrintsACommandOrACommentPerScanner) {
   const e2e::RunResult result = sandbox_->run({"--timeout", "5"}, on_admin_side());

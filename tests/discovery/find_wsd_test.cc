@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "discovery/lan.h"
+#include "discovery/lan_suite.h"
 #include "discovery/wsd_devices.h"
 #include "e2e/sandbox.h"
 
@@ -19,11 +20,6 @@ using e2e::RunOptions;
 using e2e::Sandbox;
 using lan::Lan;
 using lan::start_wsd_devices;
-
-constexpr char kModels[] =
-    "[Support Model]\n"
-    "0x4ab:0x123, 503, 1, \"KX-100\", 1, 2\n"
-    "0x4ab:0x124, 503, 1, \"KX-200\", 1, 2\n";
 
 // ADDRESS|KIND|MAKE|MODEL|FRIENDLY NAME, as wsd_responder reads them; every
 // address is on the scanner side's link.
@@ -43,43 +39,16 @@ constexpr char kElsewhere[] = "10.77.0.20";
 const lan::Announcement kBoth = {
     "kxboth", "10.77.0.12", "Both over DNS-SD", {"_uscan._tcp"}, {"mdl=KX-100"}};
 
-class FindOverWsd : public ::testing::Test {
+class FindOverWsd : public lan::LanSuite {
  protected:
   static void SetUpTestSuite() {
-    if (!Sandbox::unavailable_reason().empty() || !Lan::unavailable_reason().empty())
-      return;
     const std::string work = std::string(KXSANE_E2E_WORK_ROOT) + "/wsd-lan";
-    lan_ = std::make_unique<Lan>(work);
-    if (!lan_->error().empty())
-      return;
-    setup_error_ = start_wsd_devices(*lan_, KXSANE_WSD_RESPONDER, work, kDevices, {kElsewhere});
-    if (setup_error_.empty())
-      setup_error_ = lan_->announce({kBoth});
     http_log_ = work + "/http.log";
-  }
-  static void TearDownTestSuite() { lan_.reset(); }
-
-  void SetUp() override {
-    KXSANE_REQUIRE_SANDBOX();
-    if (!Lan::unavailable_reason().empty())
-      GTEST_SKIP() << "LAN test skipped: " << Lan::unavailable_reason();
-    ASSERT_EQ(lan_->error(), "");
-    ASSERT_EQ(setup_error_, "");
-    sandbox_ = std::make_unique<Sandbox>();
-    sandbox_->write("models4/kx.ini", kModels);
-  }
-
-  // On the admin side; without its Avahi daemon when `avahi` is false (a
-  // /run of its own hides the system bus).
-  RunOptions on_admin_side(bool avahi = true) const {
-    RunOptions options;
-    options.enter = lan_->admin_enter();
-    if (!avahi) {
-      for (const char* arg : {"unshare", "-m", "--propagation", "private", "/bin/sh", "-c",
-                              "mount -t tmpfs kxsane-run /run && exec \"$@\"", "sh"})
-        options.enter.emplace_back(arg);
-    }
-    return options;
+    start_lan(work, [&work](const Lan& lan) {
+      std::string error =
+          start_wsd_devices(lan, KXSANE_WSD_RESPONDER, work, kDevices, {kElsewhere});
+      return error.empty() ? lan.announce({kBoth}) : error;
+    });
   }
 
   static std::string http_log() {
@@ -88,15 +57,8 @@ class FindOverWsd : public ::testing::Test {
     return text.str();
   }
 
-  static std::unique_ptr<Lan> lan_;
-  static std::string setup_error_;
-  static std::string http_log_;
-  std::unique_ptr<Sandbox> sandbox_;
+  static inline std::string http_log_;
 };
-
-std::unique_ptr<Lan> FindOverWsd::lan_;
-std::string FindOverWsd::setup_error_;
-std::string FindOverWsd::http_log_;
 
 TEST_F(FindOverWsd, ListsEveryScannerOnceAndNothingElse) {
   const struct {
