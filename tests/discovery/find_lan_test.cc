@@ -157,12 +157,9 @@ TEST_F(FindOnLan, JsonListsSeenAndRegisteredScanners) {
   ASSERT_EQ(list.size(), std::size(kExpected)) << result.out;
   for (std::size_t i = 0; i < list.size(); ++i) {
     const auto& e = kExpected[i];
-    SCOPED_TRACE(e.address);
-    EXPECT_EQ(list[i]["address"], e.address);
-    EXPECT_EQ(list[i]["name"], e.name);
-    EXPECT_EQ(list[i]["model"], e.model ? nlohmann::json(e.model) : nlohmann::json(nullptr));
-    EXPECT_EQ(list[i]["registered"], e.registered);
-    EXPECT_EQ(list[i]["services"].size(), e.services);
+    lan::expect_json_scanner(list[i], e.address, e.name, e.model);
+    EXPECT_EQ(list[i]["registered"], e.registered) << e.address;
+    EXPECT_EQ(list[i]["services"].size(), e.services) << e.address;
   }
   EXPECT_EQ(list[4]["services"], nlohmann::json({"_uscan._tcp", "_scanner._tcp"}));
   EXPECT_EQ(list[8]["announced"], "'$(touch /tmp/p5)'");

@@ -78,11 +78,8 @@ TEST_F(FindOverWsd, ListsEveryScannerOnceAndNothingElse) {
   ASSERT_EQ(list.size(), std::size(kExpected)) << result.out;
   for (std::size_t i = 0; i < list.size(); ++i) {
     const auto& e = kExpected[i];
-    SCOPED_TRACE(e.address);
-    EXPECT_EQ(list[i]["address"], e.address);
-    EXPECT_EQ(list[i]["name"], e.name);
-    EXPECT_EQ(list[i]["model"], e.model ? nlohmann::json(e.model) : nlohmann::json(nullptr));
-    EXPECT_EQ(list[i]["services"], nlohmann::json(e.services));
+    lan::expect_json_scanner(list[i], e.address, e.name, e.model);
+    EXPECT_EQ(list[i]["services"], nlohmann::json(e.services)) << e.address;
   }
   EXPECT_EQ(list[0]["announced"], "Kestrel KX-200");
   EXPECT_EQ(http_log().find(kElsewhere), std::string::npos)

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "discovery/lan.h"
@@ -17,6 +18,15 @@ inline constexpr char kLanModels[] =
     "[Support Model]\n"
     "0x4ab:0x123, 503, 1, \"KX-100\", 1, 2\n"
     "0x4ab:0x124, 503, 1, \"KX-200\", 1, 2\n";
+
+// Checks one object of the --json list; a null `model` means none matched.
+inline void expect_json_scanner(const nlohmann::json& scanner, const char* address,
+                                const char* name, const char* model) {
+  SCOPED_TRACE(address);
+  EXPECT_EQ(scanner["address"], address);
+  EXPECT_EQ(scanner["name"], name);
+  EXPECT_EQ(scanner["model"], model ? nlohmann::json(model) : nlohmann::json(nullptr));
+}
 
 class LanSuite : public ::testing::Test {
  protected:
