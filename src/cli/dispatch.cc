@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/paths.h"
+#include "common/signal_cleanup.h"
 #include "models/model_table.h"
 #include "registry/add_device.h"
 #include "registry/device_list.h"
@@ -100,6 +101,8 @@ void usage() {
 }
 
 int run_command(int argc, char** argv) {
+  // Before any command can make a file or start a child.
+  arm_signal_cleanup();
   const std::int32_t code = option_code(argc, argv);
   Context ctx;
   ctx.argc = argc;

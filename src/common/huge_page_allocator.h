@@ -21,12 +21,14 @@ namespace kxsane {
 inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 // `bytes` (a multiple of kHugePage) of zeroed memory starting on a huge page
-// boundary; throws std::bad_alloc when the address space is not there.
+// boundary; throws std::bad_alloc when the memory cannot be committed. The
+// mapping is accounted like any heap memory, so a shortage fails here rather
+// than killing the tool when a page is first touched.
 inline void* map_huge_pages(std::size_t bytes) {
   // One huge page more, so that the memory can start on a boundary; what
   // lies outside goes back.
   void* raw = ::mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED)
     throw std::bad_alloc();
   auto* start = static_cast<char*>(raw);

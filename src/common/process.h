@@ -19,6 +19,9 @@ namespace kxsane {
 // Waits for the child `pid`; returns its wait status, or -1.
 int wait_child(pid_t pid);
 
+// Kills the process group that the child `pid` leads and reaps the child.
+void stop_child(pid_t pid);
+
 // Prints `command` followed by a line break, flushes standard output, runs the
 // text through /bin/sh and waits for it. Returns the shell's wait status; the
 // caller of a report does not examine it.
@@ -37,8 +40,8 @@ pid_t start_shell(const std::string& command, int stdout_fd, Status& why);
 // Runs a pipeline of `command` with its standard output on `stdout_fd` and
 // reports whether every stage of it succeeded: bash runs it with pipefail,
 // so a missing or failing tool in the middle of a pipeline is a failure as
-// much as one at its end. Should SIGINT, SIGTERM or SIGHUP end the tool
-// meanwhile, the pipeline is stopped first.
+// much as one at its end. Should a signal end the tool meanwhile, the
+// pipeline is stopped first.
 Status run_pipeline(const std::string& command, int stdout_fd);
 
 }  // namespace kxsane

@@ -151,6 +151,11 @@ int add_device(const Paths& paths, DeviceList& devices, ModelTable& models, char
   }
   if (!name_is_free(paths, devices, device.name))
     return 0;
+  // A model file read in part could register a known model as unknown.
+  if (!models.load_status().ok()) {
+    report_unchanged(paths.device_config, models.load_status());
+    return 0;
+  }
 
   find_usb_ids(models, device);
   models.free_model_table();
