@@ -200,13 +200,11 @@ const ModelRecord& default_model_record() {
   return record;
 }
 
-int is_model_file_name(const char* name) {
+bool is_model_file_name(const char* name) {
   if (name == nullptr)
-    return -1;
-  const std::size_t length = std::strlen(name);
-  if (length < 4 || name[0] == '.' || std::strcmp(name + length - 4, ".ini") != 0)
-    return -1;
-  return 0;
+    return false;
+  const std::string_view text = name;
+  return text.size() >= 4 && !text.starts_with('.') && text.ends_with(".ini");
 }
 
 bool is_section_header(const char* line) {
@@ -236,7 +234,7 @@ int ModelTable::load_model_table() {
   load_status_ = Status::Ok();
   if (const UniqueDir dir{opendir(models_dir_.c_str())}) {
     while (const dirent* entry = readdir(dir.get())) {
-      if (is_model_file_name(entry->d_name) == 0)
+      if (is_model_file_name(entry->d_name))
         read_model_file(models_dir_ + "/" + entry->d_name);
     }
   }

@@ -55,9 +55,9 @@ using ModelRecords = std::vector<ModelRecord, HugePageAllocator<ModelRecord>>;
 // number -1. Never changed.
 const ModelRecord& default_model_record();
 
-// 0 when `name` may be a model description file (at least 4 characters, not
-// starting with ".", ending with ".ini"), -1 otherwise or for nullptr.
-int is_model_file_name(const char* name);
+// Whether `name` may be a model description file: at least 4 characters, not
+// starting with ".", ending with ".ini". False for nullptr.
+bool is_model_file_name(const char* name);
 
 // Parses one model line (already unscrambled) into `record`, with every
 // default of a missing or empty field. Numbers out of the 32-bit range become

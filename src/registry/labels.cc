@@ -56,7 +56,7 @@ int save_or_load(const Paths& paths, int direction, const char* path) {
   // A label that is missing, or no regular file, is a wrong parameter, not a
   // failed change. It is read through the descriptor opened here.
   UniqueFd label;
-  if (!open_regular(label_file, label).ok() || !label.valid())
+  if (!open_regular(label_file, label).ok())
     return 0;
   const Status status = replace_file(
       paths.device_config, [&](int, int staging_fd) { return copy_fd(label.get(), staging_fd); });

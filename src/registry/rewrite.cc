@@ -154,11 +154,10 @@ std::unique_ptr<TempFile> make_command_temp_file(const Paths& paths) {
 Status copy_file(const std::string& src, int dst_fd, bool missing_ok) {
   UniqueFd in;
   Status status = open_regular(src, in);
+  if (status.not_found() && missing_ok)
+    return Status::Ok();
   if (!status.ok())
     return status;
-  if (!in.valid()) {
-    return missing_ok ? Status::Ok() : Status::Error(src + ": " + std::strerror(ENOENT));
-  }
   return copy_fd(in.get(), dst_fd);
 }
 
@@ -197,7 +196,7 @@ Status replace_file(const std::string& path, const Producer& produce) {
     return unreachable(path, status);
   UniqueFd old;
   status = open_regular_at(where, old);
-  if (!status.ok())
+  if (!status.ok() && !status.not_found())
     return status;
   // The staging name adds eight characters; a target name near the longest
   // a directory entry may have is shortened in it, not refused.

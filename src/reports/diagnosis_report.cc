@@ -4,9 +4,7 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "common/closers.h"
@@ -37,8 +35,6 @@ void dump_file(const std::string& path, bool verbose) {
   std::fflush(stdout);
   UniqueFd fd;
   Status status = open_regular(path, fd);
-  if (status.ok() && !fd.valid())
-    status = Status::Error(path + ": " + std::strerror(ENOENT));
   if (status.ok()) {
     status = copy_fd(fd.get(), STDOUT_FILENO);
     if (!status.ok())
@@ -81,7 +77,7 @@ int dump_configuration_files(const Paths& paths, int level) {
   dump_file(paths.device_config, verbose);
   dump_file(paths.main_model_file, verbose);
   while (const dirent* entry = readdir(dir.get())) {
-    if (is_model_file_name(entry->d_name) != 0)
+    if (!is_model_file_name(entry->d_name))
       continue;
     dump_file(paths.models_dir + "/" + entry->d_name, verbose);
   }
