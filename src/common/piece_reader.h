@@ -37,10 +37,9 @@ inline std::size_t file_size_hint(std::FILE* file) {
 }
 
 // Makes room in `values` for `more` values beyond those it holds, so that a
-// reader filling it by a file's size never copies it as it grows: with
-// bench/query_bench.sh at 100,000 devices, 16.6 ms of CPU time against
-// 25.8 ms growing from empty. Only a hint: when the memory is not there,
-// nothing changes and reading goes on without it.
+// reader filling it by a file's size never copies it as it grows (measured
+// in bench/README.md). Only a hint: when the memory is not there, nothing
+// changes and reading goes on without it.
 template <typename Vector>
 void reserve_hint(Vector& values, std::size_t more) noexcept {
   try {
@@ -56,11 +55,8 @@ void reserve_hint(Vector& values, std::size_t more) noexcept {
 // the piece's characters in place but not write past its terminator; it
 // returns false to stop reading. A read error ends the pieces too: the
 // caller tells it from the end of the file by ferror().
-//
-// The same pieces as fgets() with a buffer of PieceMax + 1 would give, but
-// handed over where they lie in the read buffer, and with their length
-// known from where they end: with bench/query_bench.sh at 100,000 devices,
-// 16.6 ms of CPU time against 17.6 ms with fgets_unlocked() and strlen().
+// The same pieces as fgets() with a buffer of PieceMax + 1, handed over
+// where they lie in the read buffer (measured in bench/README.md).
 template <std::size_t PieceMax, typename Handle>
 void read_pieces(std::FILE* file, Handle handle) {
   constexpr std::size_t kChunkSize = std::size_t{1} << 16;

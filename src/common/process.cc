@@ -103,51 +103,53 @@ ChildEnvironment::ChildEnvironment(const char* const* environ, bool c_locale) {
   pointers_.push_back(nullptr);
 }
 
-// The attributes of a child: a process group of its own, so that the whole
-// child (a pipeline's every stage) can be stopped at once, and no signal
-// held back. Its handlers are reset by exec; what the tool ignores (SIGXFSZ)
-// stays ignored.
-class SpawnAttributes {
+// How a child starts: in a process group of its own, so that the whole
+// child (a pipeline's every stage) can be stopped at once, with no signal
+// held back, and its standard output on `stdout_fd` (-1 keeps the tool's).
+// Its handlers are reset by exec; what the tool ignores (SIGXFSZ) stays
+// ignored. error() is the first failure of the set-up, 0 when none.
+class SpawnSetup {
  public:
-  SpawnAttributes() : error_(posix_spawnattr_init(&attr_)) {
+  explicit SpawnSetup(int stdout_fd) {
+    attr_error_ = posix_spawnattr_init(&attr_);
+    actions_error_ = posix_spawn_file_actions_init(&actions_);
     sigset_t none;
     sigemptyset(&none);
+    note(attr_error_);
+    note(actions_error_);
     if (error_ == 0)
-      error_ = posix_spawnattr_setsigmask(&attr_, &none);
+      note(posix_spawnattr_setsigmask(&attr_, &none));
     if (error_ == 0)
-      error_ = posix_spawnattr_setpgroup(&attr_, 0);
+      note(posix_spawnattr_setpgroup(&attr_, 0));
     if (error_ == 0)
-      error_ = posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
-  }
-  ~SpawnAttributes() { posix_spawnattr_destroy(&attr_); }
-  SpawnAttributes(const SpawnAttributes&) = delete;
-  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-
-  int error() const { return error_; }
-  const posix_spawnattr_t* get() const { return &attr_; }
-
- private:
-  posix_spawnattr_t attr_;
-  int error_;
-};
-
-// The child's standard output on `stdout_fd` (-1 keeps the tool's).
-class SpawnActions {
- public:
-  explicit SpawnActions(int stdout_fd) : error_(posix_spawn_file_actions_init(&actions_)) {
+      note(posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK));
     if (error_ == 0 && stdout_fd >= 0)
-      error_ = posix_spawn_file_actions_adddup2(&actions_, stdout_fd, STDOUT_FILENO);
+      note(posix_spawn_file_actions_adddup2(&actions_, stdout_fd, STDOUT_FILENO));
   }
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
-  SpawnActions(const SpawnActions&) = delete;
-  SpawnActions& operator=(const SpawnActions&) = delete;
+  ~SpawnSetup() {
+    if (attr_error_ == 0)
+      posix_spawnattr_destroy(&attr_);
+    if (actions_error_ == 0)
+      posix_spawn_file_actions_destroy(&actions_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
 
   int error() const { return error_; }
-  const posix_spawn_file_actions_t* get() const { return &actions_; }
+  const posix_spawnattr_t* attributes() const { return &attr_; }
+  const posix_spawn_file_actions_t* actions() const { return &actions_; }
 
  private:
+  void note(int error) {
+    if (error_ == 0)
+      error_ = error;
+  }
+
+  posix_spawnattr_t attr_;
   posix_spawn_file_actions_t actions_;
-  int error_;
+  int attr_error_ = 0;
+  int actions_error_ = 0;
+  int error_ = 0;
 };
 
 // Starts `argv` (argv[0] an absolute path) in a process group of its own
@@ -156,16 +158,15 @@ class SpawnActions {
 pid_t start_child(const char* const* argv, bool c_locale, int stdout_fd, Status& why) {
   arm_signal_cleanup();
   ChildEnvironment env(environ, c_locale);
-  const SpawnAttributes attr;
-  const SpawnActions actions(stdout_fd);
-  int error = attr.error() != 0 ? attr.error() : actions.error();
+  const SpawnSetup setup(stdout_fd);
+  int error = setup.error();
   pid_t pid = -1;
   bool registered = false;
   if (error == 0) {
     // The child is registered before a signal can end the tool.
     const SignalsHeld held;
-    error = posix_spawn(&pid, argv[0], actions.get(), attr.get(), const_cast<char* const*>(argv),
-                        env.data());
+    error = posix_spawn(&pid, argv[0], setup.actions(), setup.attributes(),
+                        const_cast<char* const*>(argv), env.data());
     registered = error == 0 && add_cleanup_group(pid);
   }
   if (error != 0) {
