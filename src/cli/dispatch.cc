@@ -1,6 +1,8 @@
 #include "cli/dispatch.h"
 
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include "common/paths.h"
 #include "common/signal_cleanup.h"
@@ -36,13 +38,9 @@ constexpr std::int32_t code_of(const char* option) {
   return code;
 }
 
-// The label file path buffer the save and load handlers use.
-constexpr std::size_t kLabelPathSize = 512;
-
-void save_or_load_label(Context& ctx, int direction) {
-  char path[kLabelPathSize];
-  label_path(ctx.paths, ctx.argv[1], path, sizeof path);
-  if (save_or_load(ctx.paths, direction, path) == 0)
+void save_or_load_label(Context& ctx, LabelDirection direction) {
+  const std::optional<std::string> path = label_path(ctx.paths, ctx.argv[1]);
+  if (!path || !save_or_load(ctx.paths, direction, *path).ok())
     std::printf("Invalid parameter\n");
 }
 
@@ -58,8 +56,8 @@ constexpr Command kCommands[] = {
     {"-d", [](Context& c) { diagnosis_report(c.paths, c.devices, c.models, 0); }},
     {"-D3", [](Context& c) { diagnosis_report(c.paths, c.devices, c.models, 3); }},
     {"-p", [](Context& c) { ping_sweep(c.devices); }},
-    {"-s:", [](Context& c) { save_or_load_label(c, 0); }},
-    {"-l:", [](Context& c) { save_or_load_label(c, 1); }},
+    {"-s:", [](Context& c) { save_or_load_label(c, LabelDirection::kSave); }},
+    {"-l:", [](Context& c) { save_or_load_label(c, LabelDirection::kLoad); }},
     {"-LI", [](Context& c) { logging_on(c.paths); }},
     {"-LO", [](Context& c) { logging_off(c.paths); }},
     {"-i", [](Context&) {}},
