@@ -1,11 +1,9 @@
 // Running command texts built by shell_command.h. Every shell the tool starts
-// runs in a process group of its own, registered to be stopped should a
-// signal end the tool, and gets the caller's environment less every variable
-// that makes a shell run code or read commands differently (BASH_FUNC_*,
-// BASH_ENV, ENV, SHELLOPTS, BASHOPTS, PS4, BASH_XTRACEFD, IFS, CDPATH,
-// GLOBIGNORE), with a PATH of only its absolute entries, in order (the
-// system's directories when none is left): the tool runs as root, and its
-// environment may come from anyone.
+// leads a process group that a signal ending the tool stops. The tool runs
+// as root with an environment from anyone, so the shell gets it without the
+// variables that make a shell run code or read commands differently
+// (BASH_FUNC_*, BASH_ENV, ENV, SHELLOPTS, BASHOPTS, PS4, BASH_XTRACEFD, IFS,
+// CDPATH, GLOBIGNORE) and with only the absolute PATH entries.
 #pragma once
 
 #include <sys/types.h>
