@@ -58,7 +58,7 @@ constexpr char kRegistry[] =
 struct Row {
   std::string line;
   std::string candidates;
-  std::string why = "";
+  const char* why = "";
 };
 
 class BashCompletion : public ::testing::Test {

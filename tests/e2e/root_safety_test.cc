@@ -172,8 +172,9 @@ TEST(RootSafety, EverySignalDuringEveryChangeLeavesNothingBehind) {
     sb.write("l.kxsaneconfig4", kNew);
     sb.add_stub("uniq", hold);
     sb.add_stub("ping", hold);
-    const RunResult r = sb.shell("cd \"$CFG\" && cp l.kxsaneconfig4 /etc/opt/label\nSIGNALS='" +
-                                 signals + "'\nCOMMAND='" + command + "'\n" + each_signal);
+    std::string script = "cd \"$CFG\" && cp l.kxsaneconfig4 /etc/opt/label\nSIGNALS='";
+    script.append(signals).append("'\nCOMMAND='").append(command).append("'\n").append(each_signal);
+    const RunResult r = sb.shell(script);
     EXPECT_EQ(r.out, expected) << r.err;
   }
 }
