@@ -98,16 +98,12 @@ void find_usb_ids(const ModelTable& models, NewDevice& device) {
   }
 }
 
-// Reads the registry afresh and the model table, both whole: a registry
-// read in part could let a name be registered twice, a model table read in
-// part a known model be registered as unknown.
-Status load_registry_and_models(DeviceList& devices, ModelTable& models) {
+// Reads the registry afresh, whole: one read in part could let a name be
+// registered twice.
+Status load_registry(DeviceList& devices) {
   devices.free_device_list();
   devices.load_device_list();
-  if (!devices.load_status().ok())
-    return devices.load_status();
-  models.load_model_table();
-  return models.load_status();
+  return devices.load_status();
 }
 
 }  // namespace
@@ -124,12 +120,15 @@ int add_device(const Paths& paths, DeviceList& devices, ModelTable& models, char
     return 0;
   }
 
+  // The tool never changes the model files: they are read before the lock,
+  // which concurrent runs wait for.
+  models.load_model_table();
   // Held from the read of the registry to its replacement, so that two
   // concurrent runs never both find a name free, nor overwrite each other.
   const ConfigLock lock(paths.config_dir);
   Status status = lock.status();
   if (status.ok())
-    status = load_registry_and_models(devices, models);
+    status = load_registry(devices);
   if (!status.ok()) {
     report_unchanged(paths.device_config, status);
     return 0;
@@ -137,6 +136,11 @@ int add_device(const Paths& paths, DeviceList& devices, ModelTable& models, char
   char scratch[kLookupSize];
   if (devices.device_field_by_name(device.name, kFriendlyName, scratch, sizeof scratch)) {
     std::printf("\"%s\" is already registered.\n", device.name);
+    return 0;
+  }
+  // A model table read in part could register a known model as unknown.
+  if (!models.load_status().ok()) {
+    report_unchanged(paths.device_config, models.load_status());
     return 0;
   }
 

@@ -12,10 +12,10 @@
 namespace kxsane {
 
 // Handler of "-a". `argv` holds the program name, the option and the
-// key=value arguments. Checks the arguments, then, under the configuration
-// lock, reads the registry and the model table whole, checks the name and
-// the address, and registers the device at the top of the device
-// configuration file. Prints one message for the first refusal and changes
+// key=value arguments. Checks the arguments, reads the model table and,
+// under the configuration lock, the registry, each of which must be read
+// whole, checks the name and the address, and registers the device at the
+// top of the device configuration file. Prints one message for the first refusal and changes
 // nothing then; prints nothing on success. When the registry or the model
 // table cannot be read whole, or the file cannot be replaced, it stays as it
 // was and one line naming it is printed. Returns 0, or -1 when no temporary
