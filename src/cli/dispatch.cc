@@ -1,8 +1,11 @@
 #include "cli/dispatch.h"
 
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include "common/paths.h"
+#include "common/signal_cleanup.h"
 #include "models/model_table.h"
 #include "registry/add_device.h"
 #include "registry/device_list.h"
@@ -35,38 +38,32 @@ constexpr std::int32_t code_of(const char* option) {
   return code;
 }
 
-// The label file path buffer the save and load handlers use.
-constexpr std::size_t kLabelPathSize = 512;
-
-void save_or_load_label(Context& ctx, int direction) {
-  char path[kLabelPathSize];
-  label_path(ctx.paths, ctx.argv[1], path, sizeof path);
-  if (save_or_load(ctx.paths, direction, path) == 0)
+void save_or_load_label(Context& ctx, LabelDirection direction) {
+  const std::optional<std::string> path = label_path(ctx.paths, ctx.argv[1]);
+  if (!path || !save_or_load(ctx.paths, direction, *path).ok())
     std::printf("Invalid parameter\n");
 }
 
 struct Command {
   const char* option;
-  std::int32_t code;
   void (*handler)(Context&);
 };
 
 constexpr Command kCommands[] = {
-    {"-a", code_of("-a"),
-     [](Context& c) { add_device(c.paths, c.devices, c.models, c.argv, c.argc); }},
-    {"-r", code_of("-r"), [](Context& c) { remove_devices(c.paths, c.argv, c.argc); }},
-    {"-q", code_of("-q"), [](Context& c) { query_report(c.devices, c.models); }},
-    {"-d", code_of("-d"), [](Context& c) { diagnosis_report(c.paths, c.devices, c.models, 0); }},
-    {"-D3", code_of("-D3"), [](Context& c) { diagnosis_report(c.paths, c.devices, c.models, 3); }},
-    {"-p", code_of("-p"), [](Context& c) { ping_sweep(c.devices); }},
-    {"-s:", code_of("-s:"), [](Context& c) { save_or_load_label(c, 0); }},
-    {"-l:", code_of("-l:"), [](Context& c) { save_or_load_label(c, 1); }},
-    {"-LI", code_of("-LI"), [](Context& c) { logging_on(c.paths); }},
-    {"-LO", code_of("-LO"), [](Context& c) { logging_off(c.paths); }},
-    {"-i", code_of("-i"), [](Context&) {}},
-    {"-h", code_of("-h"), [](Context&) { usage(); }},
-    {"-H", code_of("-H"), [](Context&) { usage(); }},
-    {"-?", code_of("-?"), [](Context&) { usage(); }},
+    {"-a", [](Context& c) { add_device(c.paths, c.devices, c.models, c.argv, c.argc); }},
+    {"-r", [](Context& c) { remove_devices(c.paths, c.argv, c.argc); }},
+    {"-q", [](Context& c) { query_report(c.devices, c.models); }},
+    {"-d", [](Context& c) { diagnosis_report(c.paths, c.devices, c.models, 0); }},
+    {"-D3", [](Context& c) { diagnosis_report(c.paths, c.devices, c.models, 3); }},
+    {"-p", [](Context& c) { ping_sweep(c.devices); }},
+    {"-s:", [](Context& c) { save_or_load_label(c, LabelDirection::kSave); }},
+    {"-l:", [](Context& c) { save_or_load_label(c, LabelDirection::kLoad); }},
+    {"-LI", [](Context& c) { logging_on(c.paths); }},
+    {"-LO", [](Context& c) { logging_off(c.paths); }},
+    {"-i", [](Context&) {}},
+    {"-h", [](Context&) { usage(); }},
+    {"-H", [](Context&) { usage(); }},
+    {"-?", [](Context&) { usage(); }},
 };
 
 constexpr const char* kUsageLines[] = {
@@ -100,13 +97,15 @@ void usage() {
 }
 
 int run_command(int argc, char** argv) {
+  // Before any command can make a file or start a child.
+  arm_signal_cleanup();
   const std::int32_t code = option_code(argc, argv);
   Context ctx;
   ctx.argc = argc;
   ctx.argv = argv;
   void (*handler)(Context&) = [](Context&) { usage(); };
   for (const Command& command : kCommands) {
-    if (command.code == code)
+    if (code_of(command.option) == code)
       handler = command.handler;
   }
   handler(ctx);

@@ -2,7 +2,7 @@
 // pieces of at most a fixed number of characters, each ending after a line
 // break or when the buffer is full, so a longer line arrives as several
 // pieces. Shared by the readers of the device configuration file and of the
-// model description files.
+// model description files, and by the model file scrambler.
 #pragma once
 
 #include <sys/stat.h>
@@ -13,8 +13,19 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string_view>
 
 namespace kxsane {
+
+// The length of the piece that begins `text`: up to and including its first
+// line break, and at most `max` characters.
+inline std::size_t piece_length(std::string_view text, std::size_t max) {
+  const std::size_t room = std::min(max, text.size());
+  const void* line_break = std::memchr(text.data(), '\n', room);
+  if (line_break == nullptr)
+    return room;
+  return static_cast<std::size_t>(static_cast<const char*>(line_break) - text.data()) + 1;
+}
 
 // The size of the file behind `file` in bytes, for readers that reserve
 // room by it; 0 when it is not known (a pipe, a stream in memory).
@@ -26,10 +37,9 @@ inline std::size_t file_size_hint(std::FILE* file) {
 }
 
 // Makes room in `values` for `more` values beyond those it holds, so that a
-// reader filling it by a file's size never copies it as it grows: with
-// bench/query_bench.sh at 100,000 devices, 16.6 ms of CPU time against
-// 25.8 ms growing from empty. Only a hint: when the memory is not there,
-// nothing changes and reading goes on without it.
+// reader filling it by a file's size never copies it as it grows (measured
+// in bench/README.md). Only a hint: when the memory is not there, nothing
+// changes and reading goes on without it.
 template <typename Vector>
 void reserve_hint(Vector& values, std::size_t more) noexcept {
   try {
@@ -45,11 +55,8 @@ void reserve_hint(Vector& values, std::size_t more) noexcept {
 // the piece's characters in place but not write past its terminator; it
 // returns false to stop reading. A read error ends the pieces too: the
 // caller tells it from the end of the file by ferror().
-//
-// The same pieces as fgets() with a buffer of PieceMax + 1 would give, but
-// handed over where they lie in the read buffer, and with their length
-// known from where they end: with bench/query_bench.sh at 100,000 devices,
-// 16.6 ms of CPU time against 17.6 ms with fgets_unlocked() and strlen().
+// The same pieces as fgets() with a buffer of PieceMax + 1, handed over
+// where they lie in the read buffer (measured in bench/README.md).
 template <std::size_t PieceMax, typename Handle>
 void read_pieces(std::FILE* file, Handle handle) {
   constexpr std::size_t kChunkSize = std::size_t{1} << 16;
@@ -63,14 +70,9 @@ void read_pieces(std::FILE* file, Handle handle) {
     const bool holds_nul = std::memchr(chunk.get(), '\0', got) != nullptr;
     for (std::size_t i = 0; i < got;) {
       char* start = chunk.get() + i;
-      const std::size_t room = std::min(PieceMax - carried_length, got - i);
-      const void* line_break = std::memchr(start, '\n', room);
-      const std::size_t take =
-          line_break != nullptr
-              ? static_cast<std::size_t>(static_cast<const char*>(line_break) - start) + 1
-              : room;
+      const std::size_t take = piece_length({start, got - i}, PieceMax - carried_length);
       i += take;
-      const bool complete = line_break != nullptr || carried_length + take == PieceMax;
+      const bool complete = start[take - 1] == '\n' || carried_length + take == PieceMax;
       if (!complete || carried_length > 0) {
         std::memcpy(carried + carried_length, start, take);
         carried_length += take;

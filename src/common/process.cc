@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -102,39 +103,82 @@ ChildEnvironment::ChildEnvironment(const char* const* environ, bool c_locale) {
   pointers_.push_back(nullptr);
 }
 
+// How a child starts: in a process group of its own, so that the whole
+// child (a pipeline's every stage) can be stopped at once, with no signal
+// held back, and its standard output on `stdout_fd` (-1 keeps the tool's).
+// Its handlers are reset by exec; what the tool ignores (SIGXFSZ) stays
+// ignored. error() is the first failure of the set-up, 0 when none.
+class SpawnSetup {
+ public:
+  explicit SpawnSetup(int stdout_fd) {
+    attr_error_ = posix_spawnattr_init(&attr_);
+    actions_error_ = posix_spawn_file_actions_init(&actions_);
+    sigset_t none;
+    sigemptyset(&none);
+    note(attr_error_);
+    note(actions_error_);
+    if (error_ == 0)
+      note(posix_spawnattr_setsigmask(&attr_, &none));
+    if (error_ == 0)
+      note(posix_spawnattr_setpgroup(&attr_, 0));
+    if (error_ == 0)
+      note(posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK));
+    if (error_ == 0 && stdout_fd >= 0)
+      note(posix_spawn_file_actions_adddup2(&actions_, stdout_fd, STDOUT_FILENO));
+  }
+  ~SpawnSetup() {
+    if (attr_error_ == 0)
+      posix_spawnattr_destroy(&attr_);
+    if (actions_error_ == 0)
+      posix_spawn_file_actions_destroy(&actions_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  int error() const { return error_; }
+  const posix_spawnattr_t* attributes() const { return &attr_; }
+  const posix_spawn_file_actions_t* actions() const { return &actions_; }
+
+ private:
+  void note(int error) {
+    if (error_ == 0)
+      error_ = error;
+  }
+
+  posix_spawnattr_t attr_;
+  posix_spawn_file_actions_t actions_;
+  int attr_error_ = 0;
+  int actions_error_ = 0;
+  int error_ = 0;
+};
+
 // Starts `argv` (argv[0] an absolute path) in a process group of its own
 // with the child environment, its standard output on `stdout_fd` (-1 keeps
 // the tool's). Returns the process ID, or -1 with the reason in `why`.
 pid_t start_child(const char* const* argv, bool c_locale, int stdout_fd, Status& why) {
   arm_signal_cleanup();
   ChildEnvironment env(environ, c_locale);
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  // A group of its own, so that the whole child (a pipeline's every stage)
-  // can be stopped at once. The signals the tool holds back are not held
-  // back in the child, and its handlers are reset there.
-  sigset_t none;
-  sigemptyset(&none);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setpgroup(&attr, 0);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (stdout_fd >= 0)
-    posix_spawn_file_actions_adddup2(&actions, stdout_fd, STDOUT_FILENO);
+  const SpawnSetup setup(stdout_fd);
+  int error = setup.error();
   pid_t pid = -1;
-  int error = 0;
-  {
+  bool registered = false;
+  if (error == 0) {
     // The child is registered before a signal can end the tool.
     const SignalsHeld held;
-    error = posix_spawn(&pid, argv[0], &actions, &attr, const_cast<char* const*>(argv), env.data());
-    if (error == 0)
-      add_cleanup_group(pid);
+    error = posix_spawn(&pid, argv[0], setup.actions(), setup.attributes(),
+                        const_cast<char* const*>(argv), env.data());
+    registered = error == 0 && add_cleanup_group(pid);
   }
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
   if (error != 0) {
     why = Status::Error(std::string("cannot run ") + argv[0] + ": " + std::strerror(error));
+    return -1;
+  }
+  if (!registered) {
+    // A child the handler could not stop must not run.
+    ::kill(-pid, SIGKILL);
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    why = Status::Error(std::string("cannot run ") + argv[0] + ": too many children at once");
     return -1;
   }
   return pid;
@@ -156,6 +200,11 @@ int wait_child(pid_t pid) {
       return -1;
   }
   return wait_status;
+}
+
+void stop_child(pid_t pid) {
+  ::kill(-pid, SIGKILL);
+  wait_child(pid);
 }
 
 int run_echoed(const std::string& command) {

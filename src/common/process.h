@@ -1,11 +1,9 @@
 // Running command texts built by shell_command.h. Every shell the tool starts
-// runs in a process group of its own, registered to be stopped should a
-// signal end the tool, and gets the caller's environment less every variable
-// that makes a shell run code or read commands differently (BASH_FUNC_*,
-// BASH_ENV, ENV, SHELLOPTS, BASHOPTS, PS4, BASH_XTRACEFD, IFS, CDPATH,
-// GLOBIGNORE), with a PATH of only its absolute entries, in order (the
-// system's directories when none is left): the tool runs as root, and its
-// environment may come from anyone.
+// leads a process group that a signal ending the tool stops. The tool runs
+// as root with an environment from anyone, so the shell gets it without the
+// variables that make a shell run code or read commands differently
+// (BASH_FUNC_*, BASH_ENV, ENV, SHELLOPTS, BASHOPTS, PS4, BASH_XTRACEFD, IFS,
+// CDPATH, GLOBIGNORE) and with only the absolute PATH entries.
 #pragma once
 
 #include <sys/types.h>
@@ -18,6 +16,9 @@ namespace kxsane {
 
 // Waits for the child `pid`; returns its wait status, or -1.
 int wait_child(pid_t pid);
+
+// Kills the process group that the child `pid` leads and reaps the child.
+void stop_child(pid_t pid);
 
 // Prints `command` followed by a line break, flushes standard output, runs the
 // text through /bin/sh and waits for it. Returns the shell's wait status; the
@@ -37,8 +38,8 @@ pid_t start_shell(const std::string& command, int stdout_fd, Status& why);
 // Runs a pipeline of `command` with its standard output on `stdout_fd` and
 // reports whether every stage of it succeeded: bash runs it with pipefail,
 // so a missing or failing tool in the middle of a pipeline is a failure as
-// much as one at its end. Should SIGINT, SIGTERM or SIGHUP end the tool
-// meanwhile, the pipeline is stopped first.
+// much as one at its end. Should a signal end the tool meanwhile, the
+// pipeline is stopped first.
 Status run_pipeline(const std::string& command, int stdout_fd);
 
 }  // namespace kxsane

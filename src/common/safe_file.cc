@@ -154,8 +154,10 @@ Status locate(const std::string& path, FileLocation& where) {
 Status open_regular_at(const FileLocation& where, UniqueFd& fd) {
   fd = UniqueFd(::openat(where.dir.get(), where.name.c_str(),
                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!fd.valid())
-    return errno == ENOENT ? Status::Ok() : errno_error(where.path);
+  if (!fd.valid()) {
+    return errno == ENOENT ? Status::NotFound(where.path + ": " + std::strerror(ENOENT))
+                           : errno_error(where.path);
+  }
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0)
     return errno_error(where.path);
@@ -176,7 +178,7 @@ Status open_regular(const std::string& path, UniqueFd& fd) {
 
 UniqueFile open_regular_stream(const std::string& path) {
   UniqueFd fd;
-  if (!open_regular(path, fd).ok() || !fd.valid())
+  if (!open_regular(path, fd).ok())
     return nullptr;
   UniqueFile file(::fdopen(fd.get(), "r"));
   if (file)

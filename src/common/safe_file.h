@@ -48,13 +48,13 @@ struct FileLocation {
 Status locate(const std::string& path, FileLocation& where);
 
 // Opens `name` in `dir` for reading, without following a link and without
-// blocking. Sets `fd` to the descriptor of a regular file; leaves it invalid
-// (and succeeds) when there is no such file; fails for anything else (a
-// FIFO, a device, a directory, a link that appeared after `locate`).
+// blocking, and sets `fd` to the descriptor of a regular file. NotFound when
+// there is no such file; an error for anything else (a FIFO, a device, a
+// directory, a link that appeared after `locate`). `fd` is valid only when
+// the result is Ok.
 Status open_regular_at(const FileLocation& where, UniqueFd& fd);
 
-// locate() and open_regular_at() in one: `fd` is invalid when the file does
-// not exist.
+// locate() and open_regular_at() in one.
 Status open_regular(const std::string& path, UniqueFd& fd);
 
 // open_regular() as a stream for reading; none when the file is missing or

@@ -13,14 +13,15 @@ namespace kxsane {
 
 namespace {
 
-// SIGPIPE too: a reader of the report that goes away (`-p | head -1`) must
-// not leave the probes running.
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+// Every signal whose default action ends the process and that can be
+// caught. SIGPIPE among them: a reader of the report that goes away
+// (`-p | head -1`) must not leave the probes running.
+constexpr int kSignals[] = {SIGHUP,  SIGINT,    SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2,
+                            SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGPIPE};
 
-// A change holds a temporary file per pass and one staging file; a sweep
-// runs up to 32 probes at once.
+// A change holds at most two temporary files (one pass's and the next one's)
+// and one staging file at a time.
 constexpr int kFileSlots = 8;
-constexpr int kGroupSlots = 64;
 
 // A slot is written while it is free and then marked used, so that the
 // handler never sees half a path.
@@ -30,7 +31,7 @@ struct FileSlot {
   char name[PATH_MAX] = {};
 };
 FileSlot g_files[kFileSlots];
-volatile pid_t g_groups[kGroupSlots] = {};
+volatile pid_t g_groups[kCleanupGroupSlots] = {};
 volatile sig_atomic_t g_armed = 0;
 
 void on_signal(int sig) {
@@ -76,20 +77,23 @@ void arm_signal_cleanup() {
   g_armed = 1;
   struct sigaction action {};
   action.sa_handler = on_signal;
-  // Every one of the three is held back while the handler runs.
+  // Every one of them is held back while the handler runs.
   action.sa_mask = the_signals();
   for (int sig : kSignals) {
     struct sigaction old {};
-    ::sigaction(sig, nullptr, &old);
     // A signal the tool was started to ignore (nohup) stays ignored.
-    if (old.sa_handler != SIG_IGN)
+    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
       ::sigaction(sig, &action, nullptr);
   }
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
 int add_cleanup_file(int dir_fd, const char* name) {
   if (std::strlen(name) >= PATH_MAX)
     return -1;
+  arm_signal_cleanup();
   const SignalsHeld held;
   for (int i = 0; i < kFileSlots; ++i) {
     if (g_files[i].used)
@@ -108,6 +112,7 @@ void remove_cleanup_file(int slot) {
 }
 
 bool add_cleanup_group(pid_t pgid) {
+  arm_signal_cleanup();
   const SignalsHeld held;
   for (volatile pid_t& group : g_groups) {
     if (group != 0)

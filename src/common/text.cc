@@ -7,8 +7,7 @@ namespace kxsane {
 namespace {
 
 bool is_host_char(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
-         c == '-' || c == '_';
+  return is_ascii_alnum(c) || c == '.' || c == '-' || c == '_';
 }
 
 }  // namespace

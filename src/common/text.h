@@ -5,6 +5,14 @@
 
 namespace kxsane {
 
+// ASCII character classes, whatever the locale.
+constexpr bool is_ascii_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+constexpr bool is_ascii_alnum(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || is_ascii_digit(c);
+}
+
 // Blanks as a formatted scan of the C locale knows them (isspace): space,
 // tab, line feed, vertical tab, form feed and carriage return.
 constexpr bool is_scan_blank(char c) {

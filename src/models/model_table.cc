@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -199,13 +200,11 @@ const ModelRecord& default_model_record() {
   return record;
 }
 
-int is_model_file_name(const char* name) {
+bool is_model_file_name(const char* name) {
   if (name == nullptr)
-    return -1;
-  const std::size_t length = std::strlen(name);
-  if (length < 4 || name[0] == '.' || std::strcmp(name + length - 4, ".ini") != 0)
-    return -1;
-  return 0;
+    return false;
+  const std::string_view text = name;
+  return text.size() >= 4 && !text.starts_with('.') && text.ends_with(".ini");
 }
 
 bool is_section_header(const char* line) {
@@ -232,9 +231,10 @@ ModelTable::ModelTable(std::string models_dir, std::string main_file)
 int ModelTable::load_model_table() {
   if (!records_.empty())
     return -1;
+  load_status_ = Status::Ok();
   if (const UniqueDir dir{opendir(models_dir_.c_str())}) {
     while (const dirent* entry = readdir(dir.get())) {
-      if (is_model_file_name(entry->d_name) == 0)
+      if (is_model_file_name(entry->d_name))
         read_model_file(models_dir_ + "/" + entry->d_name);
     }
   }
@@ -244,6 +244,7 @@ int ModelTable::load_model_table() {
 
 void ModelTable::free_model_table() {
   records_ = ModelRecords();
+  load_status_ = Status::Ok();
   by_product_ = Cache{};
   copy_by_product_ = Cache{};
   by_index_ = Cache{};
@@ -255,10 +256,10 @@ int ModelTable::read_model_file(const std::string& path) {
   const UniqueFile file = open_regular_stream(path);
   if (!file)
     return 0;
-  return read_model_stream(file.get());
+  return read_model_stream(file.get(), path);
 }
 
-int ModelTable::read_model_stream(std::FILE* file) {
+int ModelTable::read_model_stream(std::FILE* file, const std::string& source) {
   int count = 0;
   bool in_section = false;
   // One piece: handles it and says whether reading goes on.
@@ -277,12 +278,17 @@ int ModelTable::read_model_stream(std::FILE* file) {
     return true;
   };
   reserve_hint(records_, file_size_hint(file) / 32);
+  // The one place where the table grows: out of memory, the source
+  // contributes what was read.
   try {
     read_pieces<kModelPieceMax>(file, handle_piece);
   } catch (const std::bad_alloc&) {
-    // The one place where the table grows: out of memory, the file
-    // contributes what was read.
+    if (load_status_.ok())
+      load_status_ = Status::Error("out of memory reading " + source);
+    return count;
   }
+  if (std::ferror(file) && load_status_.ok())
+    load_status_ = Status::Error(source + ": " + std::strerror(errno));
   return count;
 }
 

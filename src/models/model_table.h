@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/huge_page_allocator.h"
+#include "common/status.h"
 
 namespace kxsane {
 
@@ -54,9 +55,9 @@ using ModelRecords = std::vector<ModelRecord, HugePageAllocator<ModelRecord>>;
 // number -1. Never changed.
 const ModelRecord& default_model_record();
 
-// 0 when `name` may be a model description file (at least 4 characters, not
-// starting with ".", ending with ".ini"), -1 otherwise or for nullptr.
-int is_model_file_name(const char* name);
+// Whether `name` may be a model description file: at least 4 characters, not
+// starting with ".", ending with ".ini". False for nullptr.
+bool is_model_file_name(const char* name);
 
 // Parses one model line (already unscrambled) into `record`, with every
 // default of a missing or empty field. Numbers out of the 32-bit range become
@@ -81,10 +82,19 @@ class ModelTable {
   // Frees every record and forgets every cached lookup.
   void free_model_table();
   // Reads one model description file and appends its model lines. Returns
-  // the number of model lines met, 0 when the file cannot be opened.
+  // the number of model lines met, 0 when the file cannot be opened (it is
+  // then passed over: missing, or no regular file reached through trusted
+  // links).
   int read_model_file(const std::string& path);
-  // The same for model description text read from `file`.
-  int read_model_stream(std::FILE* file);
+  // The same for model description text read from `file`, named `source` in
+  // the load status.
+  int read_model_stream(std::FILE* file, const std::string& source = "model description text");
+
+  // Whether every source read since the table was last empty was read whole:
+  // an error naming the source when a read failed or memory ran out part way
+  // (the records read until then stay). A command that registers a model by
+  // the table must not act on a table read in part.
+  const Status& load_status() const { return load_status_; }
 
   // On the table as it stands (an empty table finds nothing):
   int model_exists(const char* name) const;
@@ -133,6 +143,7 @@ class ModelTable {
   std::string models_dir_;
   std::string main_file_;
   ModelRecords records_;
+  Status load_status_ = Status::Ok();
   Cache by_product_;
   Cache copy_by_product_;
   Cache by_index_;

@@ -1,10 +1,10 @@
 #include "models/scrambler.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
+#include "common/piece_reader.h"
 #include "models/descramble.h"
 #include "models/model_table.h"
 
@@ -107,11 +107,9 @@ Status convert(const std::string& input, std::string& output, Direction directio
   std::size_t line_number = 1;
   bool at_line_start = true;
   for (std::size_t pos = 0; pos < input.size();) {
-    const std::size_t room = std::min(kModelPieceMax, input.size() - pos);
-    const std::size_t line_break = std::string_view(input.data() + pos, room).find('\n');
-    const bool ends_line = line_break != std::string_view::npos;
-    const std::size_t length = ends_line ? line_break + 1 : room;
+    const std::size_t length = piece_length(std::string_view(input).substr(pos), kModelPieceMax);
     const std::string_view piece(input.data() + pos, length);
+    const bool ends_line = piece.back() == '\n';
     const bool whole_line = at_line_start && (ends_line || pos + length == input.size());
 
     if (section != kInside) {

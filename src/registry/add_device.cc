@@ -27,12 +27,7 @@ constexpr std::size_t kLookupSize = 200;
 constexpr int kMinArgc = 5;
 
 bool is_name_char(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '_';
-}
-
-bool is_digit(char c) {
-  return c >= '0' && c <= '9';
+  return is_ascii_alnum(c) || c == '-' || c == '_';
 }
 
 // "," and "=" separate the fields of a device line, and the reader takes a
@@ -89,27 +84,9 @@ void read_new_device(char** argv, int argc, NewDevice& device) {
   get_key_value(argv, argc, "nodename=", device.node, sizeof device.node);
 }
 
-// Whether `name` may be registered: false, with the message printed, when
-// it is registered already or the registry could not be read whole (a name
-// might then be registered twice).
-bool name_is_free(const Paths& paths, DeviceList& devices, const char* name) {
-  char scratch[kLookupSize];
-  const bool found =
-      devices.device_field_by_name(name, kFriendlyName, scratch, sizeof scratch) != nullptr;
-  if (!devices.load_status().ok()) {
-    report_unchanged(paths.device_config, devices.load_status());
-    return false;
-  }
-  if (found) {
-    std::printf("\"%s\" is already registered.\n", name);
-    return false;
-  }
-  return true;
-}
-
 // The USB ID text of the model: "0x<vendor>:0x<product>" when the model
 // table knows the quoted model, "Unknown" otherwise.
-void find_usb_ids(ModelTable& models, NewDevice& device) {
+void find_usb_ids(const ModelTable& models, NewDevice& device) {
   char quoted_model[kModelSize];
   std::snprintf(quoted_model, sizeof quoted_model, "\"%s\"", device.model_text);
   std::uint32_t vendor = 0;
@@ -121,20 +98,21 @@ void find_usb_ids(ModelTable& models, NewDevice& device) {
   }
 }
 
+// Reads the registry afresh, whole: one read in part could let a name be
+// registered twice.
+Status load_registry(DeviceList& devices) {
+  devices.free_device_list();
+  devices.load_device_list();
+  return devices.load_status();
+}
+
 }  // namespace
 
 int add_device(const Paths& paths, DeviceList& devices, ModelTable& models, char** argv, int argc) {
-  // The temporary file comes first: without one nothing can be registered,
-  // and the command says so, as every command that changes the file does.
-  const std::unique_ptr<TempFile> temp = make_command_temp_file(paths);
-  if (!temp)
-    return -1;
   if (argc < kMinArgc) {
     std::printf("Invalid parameter %d\n", 0);
     return 0;
   }
-
-  models.load_model_table();
   NewDevice device;
   read_new_device(argv, argc, device);
   if (!is_valid_friendly_name(device.name)) {
@@ -142,27 +120,37 @@ int add_device(const Paths& paths, DeviceList& devices, ModelTable& models, char
     return 0;
   }
 
-  // Held from the first read of the registry to its replacement, so that two
+  // The tool never changes the model files: they are read before the lock,
+  // which concurrent runs wait for.
+  models.load_model_table();
+  // Held from the read of the registry to its replacement, so that two
   // concurrent runs never both find a name free, nor overwrite each other.
   const ConfigLock lock(paths.config_dir);
-  if (!lock.status().ok()) {
-    report_unchanged(paths.device_config, lock.status());
+  Status status = lock.status();
+  if (status.ok())
+    status = load_registry(devices);
+  if (!status.ok()) {
+    report_unchanged(paths.device_config, status);
     return 0;
   }
-  if (!name_is_free(paths, devices, device.name))
+  char scratch[kLookupSize];
+  if (devices.device_field_by_name(device.name, kFriendlyName, scratch, sizeof scratch)) {
+    std::printf("\"%s\" is already registered.\n", device.name);
     return 0;
+  }
+  // A model table read in part could register a known model as unknown.
+  if (!models.load_status().ok()) {
+    report_unchanged(paths.device_config, models.load_status());
+    return 0;
+  }
 
   find_usb_ids(models, device);
-  models.free_model_table();
   strip_whitespace(device.model_text);
   strip_whitespace(device.ip);
   strip_whitespace(device.node);
   strip_whitespace(device.usb_ids);
-
-  // No address at all is refused here, after whitespace removal, so that an
-  // address made only of line breaks is refused as well; nothing printed
-  // between the name check and this point, so the order of messages is that
-  // of a check right after the name's.
+  // The address is checked after whitespace removal, so that one made only
+  // of line breaks is refused as well.
   std::string refusal;
   const std::optional<std::string> line = device_line_for(
       device.name, device.model_text, device.usb_ids, device.ip, device.node, refusal);
@@ -170,7 +158,11 @@ int add_device(const Paths& paths, DeviceList& devices, ModelTable& models, char
     std::fputs(refusal.c_str(), stdout);
     return 0;
   }
-  Status status = temp->write(*line);
+
+  const std::unique_ptr<TempFile> temp = make_command_temp_file(paths);
+  if (!temp)
+    return -1;
+  status = temp->write(*line);
   if (status.ok())
     status = prepend_to_config(paths, *temp);
   if (!status.ok())
@@ -210,10 +202,10 @@ int is_valid_ipv4(const char* text) {
   int runs = 0;
   const char* c = text;
   for (;;) {
-    if (!is_digit(*c))
+    if (!is_ascii_digit(*c))
       return 0;
     unsigned value = 0;
-    for (; is_digit(*c); ++c) {
+    for (; is_ascii_digit(*c); ++c) {
       value = value * 10 + static_cast<unsigned>(*c - '0');
       if (value > 255)
         return 0;

@@ -12,13 +12,14 @@
 namespace kxsane {
 
 // Handler of "-a". `argv` holds the program name, the option and the
-// key=value arguments. Prints one message for the first refusal and changes
-// nothing then; prints nothing when the device is registered at the top of
-// the device configuration file. Holds the configuration lock from the
-// look-up of the name to the replacement of the file, so a name is never
-// registered twice by concurrent runs. When the file cannot be replaced it
-// stays as it was and one line naming it is printed. Returns 0, or -1 (and
-// prints nothing) when no temporary file can be made.
+// key=value arguments. Checks the arguments, reads the model table and,
+// under the configuration lock, the registry, each of which must be read
+// whole, checks the name and the address, and registers the device at the
+// top of the device configuration file. Prints one message for the first refusal and changes
+// nothing then; prints nothing on success. When the registry or the model
+// table cannot be read whole, or the file cannot be replaced, it stays as it
+// was and one line naming it is printed. Returns 0, or -1 when no temporary
+// file can be made.
 int add_device(const Paths& paths, DeviceList& devices, ModelTable& models, char** argv, int argc);
 
 // The device line (with its line break) that the add command writes for

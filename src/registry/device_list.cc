@@ -26,9 +26,7 @@ constexpr std::size_t kPieceMax = 276;
 using FieldViews = std::array<std::string_view, kDeviceFieldCount>;
 
 // The characters that end a run the scan passes over: a blank, the end, a
-// comma or "=". Looked up in a table, which costs one load per character
-// where the comparisons cost up to six: with bench/query_bench.sh at
-// 100,000 devices, 16.6 ms of CPU time against 18.7 ms.
+// comma or "=", looked up in a table (measured in bench/README.md).
 struct RunEnds {
   bool of[256] = {};
   constexpr RunEnds() {
@@ -243,9 +241,7 @@ int DeviceList::read_device_stream(std::FILE* file) {
       Entry entry{fields_.size(), {}};
       std::size_t used = 0;
       for (const std::string_view field : views) used += field.size() + 1;
-      // Grown once per record, its terminators the zeros that resize adds:
-      // 141 M instructions for -q over 100k devices against 151 M with an
-      // append per field and terminator.
+      // Grown once per record; the terminators are the zeros resize adds.
       fields_.resize(entry.start + used);
       char* out = fields_.data() + entry.start;
       for (int f = 0; f < kDeviceFieldCount; ++f) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "common/safe_file.h"
 #include "registry/rewrite.h"
@@ -10,61 +11,49 @@ namespace kxsane {
 
 namespace {
 
-// The size of the path for the empty label under the fixed configuration
-// directory, its terminator included.
-constexpr std::size_t kMinLabelPathSize = 48;
-
 // The label starts after "-s:" or "-l:".
 constexpr std::size_t kLabelOffset = 3;
 
 }  // namespace
 
-int label_path(const Paths& paths, const char* argument, char* dst, std::size_t size) {
-  if (dst == nullptr || size == 0)
-    return -1;
-  dst[0] = '\0';
-  if (size < kMinLabelPathSize || argument == nullptr ||
-      ::strnlen(argument, kLabelOffset) < kLabelOffset) {
-    return -1;
-  }
-  const std::string label = argument + kLabelOffset;
-  // A "/" would lead out of the configuration directory.
-  if (label.find('/') != std::string::npos)
-    return -1;
-  const std::string path = paths.config_dir + label + kLabelSuffix;
-  if (path.size() >= size)
-    return -1;
-  std::memcpy(dst, path.c_str(), path.size() + 1);
-  return 1;
+std::optional<std::string> label_path(const Paths& paths, const char* argument) {
+  if (argument == nullptr || ::strnlen(argument, kLabelOffset) < kLabelOffset)
+    return std::nullopt;
+  const std::string_view label = argument + kLabelOffset;
+  if (label.find('/') != std::string_view::npos)
+    return std::nullopt;
+  std::string path = paths.config_dir;
+  path.append(label).append(kLabelSuffix);
+  if (path.size() > kMaxLabelPath)
+    return std::nullopt;
+  return path;
 }
 
-int save_or_load(const Paths& paths, int direction, const char* path) {
-  if (path == nullptr || path[0] == '\0' || (direction != 0 && direction != 1))
-    return 0;
-  const std::string label_file = path;
+Status save_or_load(const Paths& paths, LabelDirection direction, const std::string& label_file) {
+  if (label_file.empty())
+    return Status::Error("no label file");
   const ConfigLock lock(paths.config_dir);
   if (!lock.status().ok()) {
-    report_unchanged(direction == 0 ? label_file : paths.device_config, lock.status());
-    return 0;
+    report_unchanged(direction == LabelDirection::kSave ? label_file : paths.device_config,
+                     lock.status());
+    return lock.status();
   }
-  if (direction == 0) {
-    const Status status = replace_file(label_file, [&](int, int staging_fd) {
+  if (direction == LabelDirection::kSave) {
+    return replace_file(label_file, [&](int, int staging_fd) {
       return copy_file(paths.device_config, staging_fd, /*missing_ok=*/false);
     });
-    return status.ok() ? 1 : 0;
   }
   // A label that is missing, or no regular file, is a wrong parameter, not a
   // failed change. It is read through the descriptor opened here.
   UniqueFd label;
-  if (!open_regular(label_file, label).ok() || !label.valid())
-    return 0;
-  const Status status = replace_file(
-      paths.device_config, [&](int, int staging_fd) { return copy_fd(label.get(), staging_fd); });
-  if (!status.ok()) {
+  Status status = open_regular(label_file, label);
+  if (!status.ok())
+    return status;
+  status = replace_file(paths.device_config,
+                        [&](int, int staging_fd) { return copy_fd(label.get(), staging_fd); });
+  if (!status.ok())
     report_unchanged(paths.device_config, status);
-    return 0;
-  }
-  return 1;
+  return status;
 }
 
 }  // namespace kxsane

@@ -2,26 +2,33 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
+#include <string>
 
 #include "common/paths.h"
+#include "common/status.h"
 
 namespace kxsane {
 
-// Builds the label file path: the configuration directory, the label (the
-// argument from its fourth character on) and ".kxsaneconfig4". Returns 1, or
-// -1 when `size` is below 48, when the argument is shorter than three
-// characters, when the label holds "/" (it would leave the directory), or when
-// the path would not fit in `size` bytes; `dst` is then the empty string.
-int label_path(const Paths& paths, const char* argument, char* dst, std::size_t size);
+// The longest label file path: the front end's path buffer is 512 bytes.
+inline constexpr std::size_t kMaxLabelPath = 511;
 
-// Direction 0 saves the device configuration file to `path`, direction 1
-// loads `path` into the device configuration file; each destination is
-// replaced only by a complete copy, under the configuration lock. Returns 1,
-// or 0 on any failure (the front end then prints "Invalid parameter"): an
-// empty `path` (nothing is read or written), a missing device configuration
-// file on save, a label file that cannot be read on load. A load that fails
-// after the label file was found also prints the line that says the device
-// configuration file was left unchanged.
-int save_or_load(const Paths& paths, int direction, const char* path);
+// The label file path: the configuration directory, the label (the argument
+// from its fourth character on) and ".kxsaneconfig4". None when the argument
+// is shorter than three characters, when the label holds "/" (it would leave
+// the directory), or when the path would be longer than kMaxLabelPath.
+std::optional<std::string> label_path(const Paths& paths, const char* argument);
+
+enum class LabelDirection { kSave, kLoad };
+
+// Save copies the device configuration file to `label_file`, load copies
+// `label_file` into the device configuration file; each destination is
+// replaced only by a complete copy, under the configuration lock. Fails (the
+// front end then prints "Invalid parameter") for an empty `label_file`
+// (nothing is read or written), a missing device configuration file on save,
+// a label file that cannot be read on load, and any failed copy. A load that
+// fails after the label file was found also prints the line that says the
+// device configuration file was left unchanged.
+Status save_or_load(const Paths& paths, LabelDirection direction, const std::string& label_file);
 
 }  // namespace kxsane

@@ -73,7 +73,9 @@ Status take_attributes(int old_fd, int staging_fd) {
     return errno_error("reading the old file's attributes");
   if (::fchown(staging_fd, st.st_uid, st.st_gid) != 0)
     return errno_error("keeping the owner");
-  if (::fchmod(staging_fd, st.st_mode & 07777) != 0)
+  // Never setuid, setgid or sticky: a registry that is a hard link to a
+  // setuid program must not hand the new file that bit.
+  if (::fchmod(staging_fd, st.st_mode & 0777) != 0)
     return errno_error("keeping the mode");
   return keep_extended_attributes(old_fd, staging_fd);
 }
@@ -101,7 +103,7 @@ Status rewind_empty(int fd) {
   return Status::Ok();
 }
 
-Status rewind(int fd) {
+Status seek_to_start(int fd) {
   if (fd >= 0 && ::lseek(fd, 0, SEEK_SET) != 0)
     return errno_error("rewinding");
   return Status::Ok();
@@ -109,48 +111,53 @@ Status rewind(int fd) {
 
 }  // namespace
 
-TempFile::TempFile(std::string path, int fd)
-    : path_(std::move(path)), fd_(fd), cleanup_slot_(add_cleanup_file(AT_FDCWD, path_.c_str())) {
-  arm_signal_cleanup();
-}
+TempFile::TempFile(std::string path, UniqueFd fd, int cleanup_slot)
+    : path_(std::move(path)), fd_(std::move(fd)), cleanup_slot_(cleanup_slot) {}
 
 TempFile::~TempFile() {
-  ::close(fd_);
+  fd_ = UniqueFd();
   ::unlink(path_.c_str());
   remove_cleanup_file(cleanup_slot_);
 }
 
 Status TempFile::write(const std::string& text) {
-  const Status status = write_all(fd_, text.data(), text.size());
+  const Status status = write_all(fd_.get(), text.data(), text.size());
   return status.ok() ? status : Status::Error(path_ + ": " + status.message());
 }
 
-std::unique_ptr<TempFile> make_temp_file(const std::string& name_template) {
+std::unique_ptr<TempFile> make_temp_file(const std::string& name_template, Status& why) {
   std::string name = name_template;
   // Held back until the file is registered for removal on a signal.
   const SignalsHeld held;
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0)
+  UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
+  if (!fd.valid()) {
+    why = errno_error("cannot create a temporary file");
     return nullptr;
-  return std::unique_ptr<TempFile>(new TempFile(name, fd));
+  }
+  const int slot = add_cleanup_file(AT_FDCWD, name.c_str());
+  if (slot < 0) {
+    ::unlink(name.c_str());
+    why = Status::Error("cannot create a temporary file: no room to note it for removal");
+    return nullptr;
+  }
+  return std::unique_ptr<TempFile>(new TempFile(std::move(name), std::move(fd), slot));
 }
 
 std::unique_ptr<TempFile> make_command_temp_file(const Paths& paths) {
-  std::unique_ptr<TempFile> temp = make_temp_file(paths.temp_template);
-  if (!temp) {
-    report_unchanged(paths.device_config, errno_error("cannot create a temporary file"));
-  }
+  Status why = Status::Ok();
+  std::unique_ptr<TempFile> temp = make_temp_file(paths.temp_template, why);
+  if (!temp)
+    report_unchanged(paths.device_config, why);
   return temp;
 }
 
 Status copy_file(const std::string& src, int dst_fd, bool missing_ok) {
   UniqueFd in;
   Status status = open_regular(src, in);
+  if (status.not_found() && missing_ok)
+    return Status::Ok();
   if (!status.ok())
     return status;
-  if (!in.valid()) {
-    return missing_ok ? Status::Ok() : Status::Error(src + ": " + std::strerror(ENOENT));
-  }
   return copy_fd(in.get(), dst_fd);
 }
 
@@ -189,7 +196,7 @@ Status replace_file(const std::string& path, const Producer& produce) {
     return unreachable(path, status);
   UniqueFd old;
   status = open_regular_at(where, old);
-  if (!status.ok())
+  if (!status.ok() && !status.not_found())
     return status;
   // The staging name adds eight characters; a target name near the longest
   // a directory entry may have is shortened in it, not refused.
@@ -207,6 +214,10 @@ Status replace_file(const std::string& path, const Producer& produce) {
     if (!status.ok())
       return Status::Error(status.message() + " in " + directory_of(path));
     slot = add_cleanup_file(where.dir.get(), staging_name.c_str());
+    if (slot < 0) {
+      ::unlinkat(where.dir.get(), staging_name.c_str(), 0);
+      return Status::Error("no room to note " + staging_name + " for removal");
+    }
   }
 
   status = produce(old.get(), staging.get());
@@ -251,12 +262,13 @@ Status filter_config(const Paths& paths, TempFile& first, const std::vector<Filt
     for (std::size_t i = 0; i < passes.size(); ++i) {
       std::unique_ptr<TempFile> fresh;
       if (i > 0) {
-        fresh = make_temp_file(paths.temp_template);
+        Status why = Status::Ok();
+        fresh = make_temp_file(paths.temp_template, why);
         if (!fresh)
-          return errno_error("cannot create a temporary file");
+          return why;
       }
       TempFile& temp = i == 0 ? first : *fresh;
-      Status status = rewind(input);
+      Status status = seek_to_start(input);
       if (status.ok() && input >= 0)
         status = copy_fd(input, temp.fd());
       if (status.ok())

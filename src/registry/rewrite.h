@@ -2,7 +2,7 @@
 // content is put together in a temporary file, a pipeline of the standard
 // tools writes the result into a staging file created beside the target,
 // and only a complete result is renamed over the target. Any failure on the
-// way, or SIGINT, SIGTERM or SIGHUP, leaves the target byte for byte as it
+// way, or a signal that ends the tool, leaves the target byte for byte as it
 // was, and no temporary or staging file behind.
 #pragma once
 
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/paths.h"
+#include "common/safe_file.h"
 #include "common/status.h"
 
 namespace kxsane {
@@ -27,23 +28,24 @@ class TempFile {
   TempFile& operator=(const TempFile&) = delete;
 
   const std::string& path() const { return path_; }
-  int fd() const { return fd_; }
+  int fd() const { return fd_.get(); }
 
   // Writes all of `text`; fails on a short write (no space left, ...).
   Status write(const std::string& text);
 
  private:
-  friend std::unique_ptr<TempFile> make_temp_file(const std::string& name_template);
-  TempFile(std::string path, int fd);
+  friend std::unique_ptr<TempFile> make_temp_file(const std::string& name_template, Status& why);
+  TempFile(std::string path, UniqueFd fd, int cleanup_slot);
 
   std::string path_;
-  int fd_;
+  UniqueFd fd_;
   int cleanup_slot_;
 };
 
-// Creates a temporary file from `name_template` (six trailing X). None when it
-// cannot be created.
-std::unique_ptr<TempFile> make_temp_file(const std::string& name_template);
+// Creates a temporary file from `name_template` (six trailing X), registered
+// for removal should a signal end the tool. None, with the reason in `why`,
+// when it cannot be created or registered.
+std::unique_ptr<TempFile> make_temp_file(const std::string& name_template, Status& why);
 
 // Makes the temporary file that a command changing the registry starts
 // with; when none can be made, prints the line that says the device
@@ -89,8 +91,9 @@ using Producer = std::function<Status(int old_fd, int staging_fd)>;
 // it over `path`. Links to `path` are followed only when root or the tool's
 // user owns them (see locate()), so a link stays a link and its target gets
 // the content. Only a regular file (or none) is replaced. The new file keeps
-// the old one's mode, owner, group, access ACL and other extended
-// attributes; a new file gets 0666 less the umask. On failure the staging
+// the old one's permission bits (never setuid, setgid or sticky), owner,
+// group, access ACL and other extended attributes; a new file gets 0666 less
+// the umask. On failure the staging
 // file is removed and `path` is as it was.
 Status replace_file(const std::string& path, const Producer& produce);
 

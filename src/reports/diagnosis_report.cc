@@ -4,9 +4,7 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "common/closers.h"
@@ -28,20 +26,22 @@ bool is_verbose(int level) {
 
 // A file's header line; when verbose, its content follows, as `cat` would
 // show it. Only a regular file reached through trusted links is shown: a
-// FIFO or a device could block the report, or never end.
+// FIFO or a device could block the report, or never end. A file that is not
+// shown, or shown in part, is named on standard error with the reason.
 void dump_file(const std::string& path, bool verbose) {
   std::printf("%s%s:\n", kSeparator, path.c_str());
   if (!verbose)
     return;
   std::fflush(stdout);
   UniqueFd fd;
-  if (!open_regular(path, fd).ok())
-    return;
-  if (!fd.valid()) {
-    std::fprintf(stderr, "cat: %s: %s\n", path.c_str(), std::strerror(ENOENT));
-    return;
+  Status status = open_regular(path, fd);
+  if (status.ok()) {
+    status = copy_fd(fd.get(), STDOUT_FILENO);
+    if (!status.ok())
+      status = Status::Error(path + ": " + status.message());
   }
-  copy_fd(fd.get(), STDOUT_FILENO);
+  if (!status.ok())
+    std::fprintf(stderr, "cat: %s\n", status.message().c_str());
 }
 
 }  // namespace
@@ -77,7 +77,7 @@ int dump_configuration_files(const Paths& paths, int level) {
   dump_file(paths.device_config, verbose);
   dump_file(paths.main_model_file, verbose);
   while (const dirent* entry = readdir(dir.get())) {
-    if (is_model_file_name(entry->d_name) != 0)
+    if (!is_model_file_name(entry->d_name))
       continue;
     dump_file(paths.models_dir + "/" + entry->d_name, verbose);
   }

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -36,7 +37,12 @@ class BlockRunner {
       write_out();
       if (head_ == blocks_.size())
         return;
-      read_output();
+      const Status status = read_output();
+      if (!status.ok()) {
+        std::fprintf(stderr, "%s\n", status.message().c_str());
+        stop_probes();
+        return;
+      }
       write_out();
     }
   }
@@ -100,36 +106,42 @@ class BlockRunner {
   }
 
   // Waits until a running probe writes or ends, and takes what it wrote:
-  // the head block's output is queued, a later block's held. The head block
-  // has not ended, so at least one probe runs.
-  void read_output() {
+  // the head block's output is queued, a later block's held, up to
+  // kHeldOutputMax. The head block has not ended, so at least one probe runs
+  // and its pipe is always watched.
+  Status read_output() {
     std::vector<pollfd> polled;
     std::vector<std::size_t> owners;
     for (std::size_t index = head_; index < next_; ++index) {
-      if (probes_[index].output.valid()) {
-        polled.push_back({probes_[index].output.get(), POLLIN, 0});
+      const Probe& probe = probes_[index];
+      if (probe.output.valid() && (index == head_ || probe.held.size() < kHeldOutputMax)) {
+        polled.push_back({probe.output.get(), POLLIN, 0});
         owners.push_back(index);
       }
     }
     if (::poll(polled.data(), polled.size(), -1) < 0)
-      return;  // interrupted: the caller polls again
+      return errno == EINTR ? Status::Ok() : errno_error("waiting for the probes' output");
     for (std::size_t i = 0; i < polled.size(); ++i) {
       if (polled[i].revents != 0)
         read_from(owners[i]);
     }
+    return Status::Ok();
   }
 
   void read_from(std::size_t index) {
     Probe& probe = probes_[index];
     char buffer[1 << 16];
-    const ssize_t got = ::read(probe.output.get(), buffer, sizeof buffer);
+    std::size_t room = sizeof buffer;
+    if (index != head_)
+      room = std::min(room, kHeldOutputMax - probe.held.size());
+    const ssize_t got = ::read(probe.output.get(), buffer, room);
     if (got < 0 && errno == EINTR)
       return;
     if (got > 0) {
       if (index == head_) {
         out_.append(buffer, static_cast<std::size_t>(got));
       } else {
-        probe.held.append(buffer, static_cast<std::size_t>(got));
+        hold(probe.held, buffer, static_cast<std::size_t>(got));
       }
       return;
     }
@@ -139,6 +151,25 @@ class BlockRunner {
     wait_child(probe.pid);
     probe.ended = true;
     --running_;
+  }
+
+  // Appends to held output without growing it past kHeldOutputMax of room.
+  static void hold(std::string& held, const char* data, std::size_t size) {
+    if (held.size() + size > held.capacity())
+      held.reserve(std::min(std::max(2 * held.capacity(), held.size() + size), kHeldOutputMax));
+    held.append(data, size);
+  }
+
+  // Stops every probe that runs; their blocks are not written.
+  void stop_probes() {
+    for (std::size_t index = head_; index < next_; ++index) {
+      Probe& probe = probes_[index];
+      if (probe.output.valid()) {
+        probe.output = UniqueFd();
+        stop_child(probe.pid);
+      }
+    }
+    running_ = 0;
   }
 
   // Writes what is ready for standard output, before the runner waits

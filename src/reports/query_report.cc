@@ -15,9 +15,8 @@ constexpr std::size_t kPaddedWidth = 18;
 constexpr std::size_t kColumnWidth = 20;
 
 // The report's lines, built in place and handed to stdio a block at a time:
-// the report has a line per device, and a formatted print per line costs
-// more than reading the devices. With bench/query_bench.sh at 100,000
-// devices: 16.6 ms of CPU time against 29.6 ms with printf("%3d %-19s ...").
+// a formatted print per line costs more than reading the devices (measured
+// in bench/README.md).
 class ReportLines {
  public:
   // "%3d " with the next line number: 0 for the first line, then counting

@@ -101,15 +101,25 @@ TEST_F(OutOfMemory, ModelTablePassesOverARoomHintItCannotHave) {
   }));
 }
 
-// An endless stream of lines that each make an (empty) record.
+// An endless stream of lines that each make a record of either reader:
+// "[Support Model]" once, then "x=y" lines.
 std::FILE* endless_records() {
   cookie_io_functions_t io{};
-  io.read = [](void*, char* buffer, std::size_t size) -> ssize_t {
+  io.read = [](void* cookie, char* buffer, std::size_t size) -> ssize_t {
+    static constexpr char kHeader[] = "[Support Model]\n";
+    auto* started = static_cast<bool*>(cookie);
+    if (!*started && size >= sizeof kHeader) {
+      *started = true;
+      std::memcpy(buffer, kHeader, sizeof kHeader - 1);
+      return sizeof kHeader - 1;
+    }
     static constexpr char kLine[] = "x=y\n";
     for (std::size_t i = 0; i < size; ++i) buffer[i] = kLine[i % 4];
     return static_cast<ssize_t>(size - size % 4);
   };
-  return fopencookie(nullptr, "r", io);
+  static bool started;
+  started = false;
+  return fopencookie(&started, "r", io);
 }
 
 TEST_F(OutOfMemory, DeviceListThatOutgrowsMemoryStopsSaysWhyAndKeepsItsRecords) {
@@ -122,6 +132,16 @@ TEST_F(OutOfMemory, DeviceListThatOutgrowsMemoryStopsSaysWhyAndKeepsItsRecords) 
     return read == -1 && devices.load_status().message().starts_with("out of memory") &&
            devices.device_count() > 100000 &&
            devices.device_field_by_index(100000, kFriendlyName, name, sizeof name) == nullptr;
+  }));
+}
+
+TEST_F(OutOfMemory, ModelTableThatOutgrowsMemoryStopsAndSaysWhy) {
+  EXPECT_TRUE(holds_under_limit(kHeadroom, [&] {
+    ModelTable models(dir.file("no-models4"), dir.file("unused.ini"));
+    std::FILE* stream = endless_records();
+    const int read = models.read_model_stream(stream, "endless");
+    std::fclose(stream);
+    return read > 10000 && models.load_status().message() == "out of memory reading endless";
   }));
 }
 

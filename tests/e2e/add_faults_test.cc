@@ -15,14 +15,8 @@ constexpr char kRegistryPath[] = "/etc/opt/kestrel/scanner/kxscan4//kxsanenetdev
 constexpr char kNewLine[] = "DEVICE=new , \"m\" , Unknown , IP-ADDRESS=10.9.9.9 \n";
 const std::vector<std::string> kAdd = {"-a", "name=new", "model=m", "ip=10.9.9.9"};
 
-// A registry of about `bytes` bytes.
 std::string registry_of(std::size_t bytes) {
-  std::string content = "# registry\n";
-  for (int i = 0; content.size() + 60 < bytes; ++i) {
-    content += "DEVICE=dev" + std::to_string(i) + " , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.0." +
-               std::to_string(i / 250) + "." + std::to_string(i % 250) + " \n";
-  }
-  return content;
+  return registry_of_size(bytes, "# registry\n");
 }
 
 // One line, naming the registry as the tool prints its path.

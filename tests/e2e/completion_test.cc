@@ -53,10 +53,12 @@ constexpr char kRegistry[] =
     "DEVICE= , \"KX-9\" , 0x1e:0xabc , IP-ADDRESS=10.0.0.8 \n"
     "log=/tmp/kx_sane.log , 1 , w\n";
 
-struct Completion {
-  std::string registration;             // what `complete -p kxsaneconfig4` printed
-  std::vector<std::string> candidates;  // per command line, sorted, space-separated
-  std::string err;
+// A command line to complete and the candidates expected for its last word,
+// sorted and joined by single spaces.
+struct Row {
+  std::string line;
+  std::string candidates;
+  const char* why = "";
 };
 
 class BashCompletion : public ::testing::Test {
@@ -72,11 +74,13 @@ class BashCompletion : public ::testing::Test {
     sb_.write("dir.kxsaneconfig4/x", "a directory, not a label\n");
   }
 
-  // Completes each of `lines` in bash. `setup` is bash code run after the
-  // completion is loaded (COMP_WORDBREAKS, ...); with `on_path` false,
-  // kxsaneconfig4 cannot be found.
-  Completion complete(const std::vector<std::string>& lines, const std::string& setup = "",
-                      bool on_path = true) {
+  // Completes the line of each row in bash and checks its candidates, and
+  // that the completion registered its function and printed no error.
+  // `setup` is bash code run after the completion is loaded
+  // (COMP_WORDBREAKS, ...); with `on_path` false, kxsaneconfig4 cannot be
+  // found.
+  void expect_completions(const std::vector<Row>& rows, const std::string& setup = "",
+                          bool on_path = true) {
     std::string script =
         "mkdir -p \"$WORK/bin\" && ln -sf \"$KX\" \"$WORK/bin/kxsaneconfig4\" || exit 1\n";
     if (on_path)
@@ -84,19 +88,21 @@ class BashCompletion : public ::testing::Test {
     script += "exec bash --norc --noprofile -c " +
               sh_quote(setup + "\n" + std::string(kCompleteLines)) + " bash " +
               sh_quote(Sandbox::inside(KXSANE_COMPLETION_SCRIPT));
-    for (const auto& line : lines) script.append(" ").append(sh_quote(line));
+    for (const Row& row : rows) script.append(" ").append(sh_quote(row.line));
     script += "\n";
 
     const RunResult r = sb_.shell(script);
     EXPECT_EQ(r.status, 0) << r.err;
-    Completion c;
-    c.err = r.err;
+    EXPECT_EQ(r.err, "");
     std::istringstream out(r.out);
-    std::getline(out, c.registration);
-    for (std::string line; std::getline(out, line);) c.candidates.push_back(line);
-    EXPECT_EQ(c.candidates.size(), lines.size()) << r.out;
-    c.candidates.resize(lines.size());
-    return c;
+    std::string registration;
+    std::getline(out, registration);
+    EXPECT_EQ(registration, "complete -F _kxsaneconfig4 kxsaneconfig4");
+    for (const Row& row : rows) {
+      std::string candidates;
+      EXPECT_TRUE(std::getline(out, candidates)) << r.out;
+      EXPECT_EQ(candidates, row.candidates) << "[" << row.line << "] " << row.why;
+    }
   }
 
   Sandbox sb_;
@@ -104,118 +110,81 @@ class BashCompletion : public ::testing::Test {
 
 TEST_F(BashCompletion, RegistersAFunctionAndCompletesTheOptions) {
   KXSANE_REQUIRE_SANDBOX();
-  const Completion c = complete({
-      "kxsaneconfig4 ",
-      "kxsaneconfig4 -L",
-      "kxsaneconfig4 -s",
-      "kxsaneconfig4 -s:",
-      "kxsaneconfig4 -x",
-      "kxsaneconfig4 -q ",
+  expect_completions({
+      {"kxsaneconfig4 ", "-D3 -LI -LO -a -d -h -i -l: -p -q -r -s:"},
+      {"kxsaneconfig4 -L", "-LI -LO"},
+      {"kxsaneconfig4 -s", "-s:"},
+      {"kxsaneconfig4 -s:", "", "-s: takes a new label, there is nothing to offer"},
+      {"kxsaneconfig4 -x", ""},
+      {"kxsaneconfig4 -q ", "", "-q takes no further argument"},
   });
-  EXPECT_EQ(c.registration, "complete -F _kxsaneconfig4 kxsaneconfig4");
-  EXPECT_EQ(c.candidates[0], "-D3 -LI -LO -a -d -h -i -l: -p -q -r -s:");
-  EXPECT_EQ(c.candidates[1], "-LI -LO");
-  EXPECT_EQ(c.candidates[2], "-s:");
-  EXPECT_EQ(c.candidates[3], "") << "-s: takes a new label, there is nothing to offer";
-  EXPECT_EQ(c.candidates[4], "");
-  EXPECT_EQ(c.candidates[5], "") << "-q takes no further argument";
-  EXPECT_EQ(c.err, "");
 }
 
 TEST_F(BashCompletion, AddOffersEachKeyOnceAndTheQuotedModelsOfTheQueryReport) {
   KXSANE_REQUIRE_SANDBOX();
-  const Completion c = complete({
-      "kxsaneconfig4 -a ",
-      "kxsaneconfig4 -a n",
-      "kxsaneconfig4 -a name=lab ip=10.0.0.9 ",
-      "kxsaneconfig4 -a name=",
-      "kxsaneconfig4 -a name=lab model=",
-      "kxsaneconfig4 -a name=lab model=KX-",
-      "kxsaneconfig4 -a name=lab model=KX-1",
-      "kxsaneconfig4 -a name=lab model=B",
-      "kxsaneconfig4 -r model=",
-  });
-  EXPECT_EQ(c.candidates[0], "ip= model= name= nodename=");
-  EXPECT_EQ(c.candidates[1], "name= nodename=");
-  EXPECT_EQ(c.candidates[2], "model= nodename=");
-  EXPECT_EQ(c.candidates[3], "") << "a new friendly name cannot be guessed";
   // "=" breaks the word for readline: only the part after it is replaced.
   // "KX 200" is listed, and matched, without its blank; "Bare" has no
   // quotes, so -a could never match it.
-  EXPECT_EQ(c.candidates[4], "KX-100 KX-9 KX200 KX\\(5\\)");
-  EXPECT_EQ(c.candidates[5], "KX-100 KX-9");
-  EXPECT_EQ(c.candidates[6], "KX-100");
-  EXPECT_EQ(c.candidates[7], "");
-  EXPECT_EQ(c.candidates[8], "") << "models belong to -a only";
-  EXPECT_EQ(c.err, "");
+  expect_completions({
+      {"kxsaneconfig4 -a ", "ip= model= name= nodename="},
+      {"kxsaneconfig4 -a n", "name= nodename="},
+      {"kxsaneconfig4 -a name=lab ip=10.0.0.9 ", "model= nodename="},
+      {"kxsaneconfig4 -a name=", "", "a new friendly name cannot be guessed"},
+      {"kxsaneconfig4 -a name=lab model=", "KX-100 KX-9 KX200 KX\\(5\\)"},
+      {"kxsaneconfig4 -a name=lab model=KX-", "KX-100 KX-9"},
+      {"kxsaneconfig4 -a name=lab model=KX-1", "KX-100"},
+      {"kxsaneconfig4 -a name=lab model=B", ""},
+      {"kxsaneconfig4 -r model=", "", "models belong to -a only"},
+  });
 }
 
 TEST_F(BashCompletion, RemoveOffersTheRegisteredNamesNotYetGiven) {
   KXSANE_REQUIRE_SANDBOX();
-  const Completion c = complete({
-      "kxsaneconfig4 -r ",
-      "kxsaneconfig4 -r o",
-      "kxsaneconfig4 -r office ",
-      "kxsaneconfig4 -r office lab_2 a-very-long-scanner-name ",
-      "kxsaneconfig4 -a ",
-  });
   // The device without a friendly name shows its model in the name column;
   // it is no name to offer.
-  EXPECT_EQ(c.candidates[0], "a-very-long-scanner-name lab_2 office");
-  EXPECT_EQ(c.candidates[1], "office");
-  EXPECT_EQ(c.candidates[2], "a-very-long-scanner-name lab_2");
-  EXPECT_EQ(c.candidates[3], "");
-  EXPECT_EQ(c.candidates[4], "ip= model= name= nodename=") << "names belong to -r only";
-  EXPECT_EQ(c.err, "");
+  expect_completions({
+      {"kxsaneconfig4 -r ", "a-very-long-scanner-name lab_2 office"},
+      {"kxsaneconfig4 -r o", "office"},
+      {"kxsaneconfig4 -r office ", "a-very-long-scanner-name lab_2"},
+      {"kxsaneconfig4 -r office lab_2 a-very-long-scanner-name ", ""},
+      {"kxsaneconfig4 -a ", "ip= model= name= nodename=", "names belong to -r only"},
+  });
   EXPECT_EQ(sb_.tmp_entries(), "");
   EXPECT_EQ(sb_.read(kDeviceCfg), kRegistry) << "completing must not change the registry";
 }
 
 TEST_F(BashCompletion, LoadOffersTheSavedLabels) {
   KXSANE_REQUIRE_SANDBOX();
-  const Completion c = complete({
-      "kxsaneconfig4 -l:",
-      "kxsaneconfig4 -l:b",
-      "kxsaneconfig4 -l:x",
-      "kxsaneconfig4 -l",
-  });
   // ".kxsaneconfig4" (the empty label), a directory and other files are no
   // labels to offer; ":" breaks the word for readline.
-  EXPECT_EQ(c.candidates[0], "before-move old");
-  EXPECT_EQ(c.candidates[1], "before-move");
-  EXPECT_EQ(c.candidates[2], "");
-  EXPECT_EQ(c.candidates[3], "-l:");
-  EXPECT_EQ(c.err, "");
+  expect_completions({
+      {"kxsaneconfig4 -l:", "before-move old"},
+      {"kxsaneconfig4 -l:b", "before-move"},
+      {"kxsaneconfig4 -l:x", ""},
+      {"kxsaneconfig4 -l", "-l:"},
+  });
 }
 
 TEST_F(BashCompletion, HandsBackWholeWordsWhenNeitherColonNorEqualsBreaksThem) {
   KXSANE_REQUIRE_SANDBOX();
-  const Completion c = complete(
+  expect_completions(
       {
-          "kxsaneconfig4 -l:",
-          "kxsaneconfig4 -a name=lab model=KX-1",
-          "kxsaneconfig4 -a na",
+          {"kxsaneconfig4 -l:", "-l:before-move -l:old"},
+          {"kxsaneconfig4 -a name=lab model=KX-1", "model=KX-100"},
+          {"kxsaneconfig4 -a na", "name="},
       },
       "COMP_WORDBREAKS=$' \\t\\n'");
-  EXPECT_EQ(c.candidates[0], "-l:before-move -l:old");
-  EXPECT_EQ(c.candidates[1], "model=KX-100");
-  EXPECT_EQ(c.candidates[2], "name=");
 }
 
 TEST_F(BashCompletion, OffersNothingAndStaysQuietWithoutTheToolOnPath) {
   KXSANE_REQUIRE_SANDBOX();
-  const Completion c = complete(
+  expect_completions(
       {
-          "kxsaneconfig4 -r ",
-          "kxsaneconfig4 -a model=",
-          "kxsaneconfig4 -l:",
+          {"kxsaneconfig4 -r ", ""},
+          {"kxsaneconfig4 -a model=", ""},
+          {"kxsaneconfig4 -l:", "before-move old", "labels come from the files, not the tool"},
       },
       "PATH=/usr/bin:/bin", /*on_path=*/false);
-  EXPECT_EQ(c.registration, "complete -F _kxsaneconfig4 kxsaneconfig4");
-  EXPECT_EQ(c.candidates[0], "");
-  EXPECT_EQ(c.candidates[1], "");
-  EXPECT_EQ(c.candidates[2], "before-move old") << "labels come from the files, not the tool";
-  EXPECT_EQ(c.err, "");
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Every command that writes, under every fault we can make: a tool missing
-// or failing half way, no space left, a read-only directory, the process
-// killed in the middle of a rewrite. Afterwards the registry and the label
+// or failing half way, no space left, the file-size limit, a read-only
+// directory, the process killed in the middle of a rewrite. Afterwards the registry and the label
 // file each hold either their old content or the complete new content, and
 // (except after SIGKILL) no temporary or staging file is left anywhere.
 #include <set>
@@ -29,7 +29,7 @@ const Command kCommands[] = {
     {"Load", {"-l:backup"}, {}},
 };
 
-enum class Fault { kMissing, kFailing, kNoSpace, kReadOnly, kKilled };
+enum class Fault { kMissing, kFailing, kNoSpace, kFileSizeLimit, kReadOnly, kKilled };
 
 struct Case {
   const Command* command;
@@ -37,7 +37,8 @@ struct Case {
   std::string tool;  // for kMissing and kFailing
 
   std::string label() const {
-    static const char* const names[] = {"Missing", "Failing", "NoSpace", "ReadOnly", "Killed"};
+    static const char* const names[] = {"Missing",  "Failing",  "NoSpace",
+                                        "FileSize", "ReadOnly", "Killed"};
     std::string out = std::string(command->name) + names[static_cast<int>(fault)] + tool;
     return out;
   }
@@ -62,6 +63,7 @@ std::vector<Case> all_cases() {
       cases.push_back({&command, Fault::kFailing, tool});
     }
     cases.push_back({&command, Fault::kNoSpace, ""});
+    cases.push_back({&command, Fault::kFileSizeLimit, ""});
     cases.push_back({&command, Fault::kReadOnly, ""});
     // Save and load copy without external tools: nothing runs long enough
     // to be stopped in the middle.
@@ -150,6 +152,13 @@ TEST_P(FaultSuite, LeavesOldOrCompleteNewContentAndNoLitter) {
       options.config_fs_size = "48k";
       r = sb.run(c.command->args, options);
       break;
+    case Fault::kFileSizeLimit: {
+      // 8 KiB, below either file: the write fails with EFBIG, the tool goes on.
+      std::string script = "ulimit -f 16\n\"$KX\"";
+      for (const auto& arg : c.command->args) script += " " + sh_quote(arg);
+      r = sb.shell(script + "\n");
+      break;
+    }
     case Fault::kReadOnly:
       options.read_only_config = true;
       r = sb.run(c.command->args, options);
@@ -184,6 +193,7 @@ TEST_P(FaultSuite, LeavesOldOrCompleteNewContentAndNoLitter) {
     EXPECT_NE(r.out, "") << "a failed change must say so";
   }
   if (c.fault != Fault::kKilled) {
+    EXPECT_EQ(r.status, 0) << "the tool must not be ended by a signal";
     EXPECT_EQ(sb.tmp_entries(), "");
     const RunResult listing = sb.shell("ls -A \"$CFG\"\n");
     EXPECT_EQ(listing.out, "Kxsane4.ini\n" + std::string(kLabel) + "\nkxsanenetdevice4.cfg\n");

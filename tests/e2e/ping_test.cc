@@ -1,5 +1,8 @@
 // The ping sweep, end to end, with the stub ping first on PATH.
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
 
 #include "e2e/sandbox.h"
@@ -162,6 +165,48 @@ TEST(PingSweep, RunsEightToThirtyTwoPingsAtOnce) {
     EXPECT_GE(most, 8) << option;
     EXPECT_LE(most, 32) << option;
   }
+}
+
+// 32 pings of 8 MiB each; the one swept first starts only when every other
+// has written 1 MiB. The tool holds about 1 MiB of a ping whose turn has not
+// come and leaves the rest in its pipe, and prints what one ping after the
+// other would print.
+TEST(PingSweep, HoldsAboutAMebibyteOfEachWaitingPing) {
+  KXSANE_REQUIRE_SANDBOX();
+  Sandbox sb;
+  sb.write(kDeviceCfg, numbered_devices(1, 32));
+  // A writer whose I/O counts are gone has written all and ended.
+  sb.add_stub("ping",
+              "#!/bin/sh\n"
+              "all_written() {\n"
+              "  [ \"$(ls \"$WORK/writers\" | wc -l)\" -eq 31 ] || return 1\n"
+              "  for f in \"$WORK\"/writers/*; do\n"
+              "    pid=$(cat \"$f\"); [ -n \"$pid\" ] || return 1\n"
+              "    written=$(sed -n 's/^wchar: //p' /proc/$pid/io 2> /dev/null)\n"
+              "    [ \"${written:-1048576}\" -ge 1048576 ] || return 1\n"
+              "  done\n"
+              "}\n"
+              "if [ \"$1\" = 10.0.0.32 ]; then until all_written; do sleep 0.02; done; fi\n"
+              "yes \"$1\" | head -c 8388608 & echo $! > \"$WORK/writers/$1\"; wait\n");
+  const RunResult r = sb.shell(
+      "mkdir \"$WORK/writers\" && \"$KX\" -p | cksum\n"
+      "for i in $(seq 32 -1 1); do\n"
+      "  printf 'test d%s\\nping 10.0.0.%s -w 10\\n\\n' $i $i; yes 10.0.0.$i | head -c 8388608\n"
+      "done | cksum\n");
+  // The largest of every process this test waited for, the tool among them;
+  // the address sanitizer's own memory would swamp the figure.
+  rusage usage{};
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+#if !defined(__SANITIZE_ADDRESS__)
+  EXPECT_LT(usage.ru_maxrss, 64 * 1024) << "KiB";
+#endif
+  std::istringstream sums(r.out);
+  std::string swept, one_after_the_other;
+  std::getline(sums, swept);
+  std::getline(sums, one_after_the_other);
+  EXPECT_EQ(swept, one_after_the_other);
+  EXPECT_NE(swept, "");
+  std::printf("peak memory of the 8 MiB sweep: %ld KiB\n", usage.ru_maxrss);
 }
 
 // Starts the sweep of 10 pings that never end, waits until all run and the

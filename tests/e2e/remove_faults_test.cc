@@ -15,15 +15,10 @@ namespace fs = std::filesystem;
 constexpr char kRegistryPath[] = "/etc/opt/kestrel/scanner/kxscan4//kxsanenetdevice4.cfg";
 constexpr char kInvalid[] = "Invalid parameter\n";
 
-// A registry of about `bytes` bytes, with the device "dev1" and a logging
-// line, so that -r and -LO have something to change.
+// With the device "dev1" and a logging line, so that -r and -LO have
+// something to change.
 std::string registry_of(std::size_t bytes) {
-  std::string content = "log=/tmp/kx_sane.log , 1 , w\n";
-  for (int i = 0; content.size() + 70 < bytes; ++i) {
-    content += "DEVICE=dev" + std::to_string(i) + " , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.0." +
-               std::to_string(i / 250) + "." + std::to_string(i % 250) + " \n";
-  }
-  return content;
+  return registry_of_size(bytes, "log=/tmp/kx_sane.log , 1 , w\n");
 }
 
 bool is_unchanged_line(const std::string& line) {

@@ -4,8 +4,10 @@
 // what the script checks afterwards) must be exactly as given. Every run of
 // the tool is bounded by `timeout`, so a tool that blocks fails instead of
 // hanging the suite.
+#include <csignal>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "e2e/sandbox.h"
@@ -74,10 +76,16 @@ TEST(RootSafety, SpecialFilesAreNeitherWaitedForNorWritten) {
        kDevices + "mkfifo Kxsane4.ini && mkdir -p models4 && ln -s /etc/opt/zero models4/z.ini\n"
                   "timeout 20 \"$KX\" -q\n",
        "\nDevices on network\n  0 old                 \"M\"                 I:10.0.0.1\n"},
-      {"-D3 shows no content of a FIFO",
+      {"-D3 shows no content of a FIFO, and says so",
        "rm kxsanenetdevice4.cfg && mkfifo kxsanenetdevice4.cfg\n"
-       "mkdir -p models4 && timeout 20 \"$KX\" -D3 | grep -A1 'kxsanenetdevice4.cfg:$'\n",
-       REGISTRY ":\n-----------------------------\n"},
+       "mkdir -p models4 && timeout 20 \"$KX\" -D3 2> /etc/opt/err | grep -A1 "
+       "'kxsanenetdevice4.cfg:$'; grep '^cat: .*cfg' /etc/opt/err\n",
+       REGISTRY ":\n-----------------------------\ncat: " REGISTRY ": not a regular file\n"},
+      {"a model file that reads only in part refuses -a",
+       "mkdir -p models4 && ln -s /proc/self/mem models4/mem.ini\n" + std::string(kAdd) +
+           "cat kxsanenetdevice4.cfg\n",
+       UNCHANGED "/etc/opt/kestrel/scanner/kxscan4//models4/mem.ini: Input/output error\n" +
+           std::string(kOld)},
   });
 }
 
@@ -113,32 +121,62 @@ TEST(RootSafety, LinksPlacedByOthersAreNotFollowed) {
   });
 }
 
-TEST(RootSafety, SignalsDuringAChangeLeaveNothingBehind) {
+// Every signal that ends the tool, sent while each command is in the middle
+// of its change: the pipeline's uniq or the ping (stubs that announce
+// themselves in a FIFO and wait), or the first fsync of a change that starts
+// no child (held by a preloaded shim). The tool must end by that signal and
+// leave the registry and the label whole, the configuration directory and
+// /tmp as they were, and no child running. One sandbox per command; a line
+// per signal.
+TEST(RootSafety, EverySignalDuringEveryChangeLeavesNothingBehind) {
   KXSANE_REQUIRE_SANDBOX();
-  // A uniq that notes its process and never ends: the signal comes while the
-  // pipeline runs. `env --default-signal` undoes the shell's ignoring of
-  // SIGINT in a background job.
-  const std::string slow_uniq =
-      "cat > \"$WORK/stubs/uniq\" <<'END'\n#!/bin/sh\n"
-      "echo $$ > /etc/opt/uniq.pid\nexec sleep 30\nEND\nchmod +x \"$WORK/stubs/uniq\"\n";
-  const std::string check =
-      "kx=$!\n"
-      "i=0; while [ ! -s /etc/opt/uniq.pid ] && [ $i -lt 400 ]; do sleep 0.05; i=$((i+1)); done\n"
-      "kill -$SIG $kx; wait $kx; echo \"status $?\"\n"
-      // Gone, or a zombie that only waits for init to reap it.
-      "state=$(sed 's/.*) //' /proc/$(cat /etc/opt/uniq.pid)/stat 2>/dev/null | cut -c1)\n"
-      "[ -n \"$state\" ] && [ \"$state\" != Z ] && echo 'uniq still runs'\n"
-      "ls -A; cat kxsanenetdevice4.cfg\n";
-  std::vector<Case> cases;
-  for (const auto& [sig, status] : {std::pair{"INT", "130"}, {"TERM", "143"}, {"HUP", "129"}}) {
-    for (const char* command : {"-a name=new model=M ip=10.0.0.2", "-r old", "-LO"}) {
-      cases.push_back({std::string(sig) + " " + command,
-                       "SIG=" + std::string(sig) + "\n" + slow_uniq +
-                           "env --default-signal \"$KX\" " + command + " &\n" + check,
-                       "status " + std::string(status) + "\nkxsanenetdevice4.cfg\n" + kOld});
-    }
+  const std::pair<const char*, int> kSignals[] = {
+      {"HUP", SIGHUP},   {"INT", SIGINT},   {"QUIT", SIGQUIT}, {"TERM", SIGTERM},
+      {"USR1", SIGUSR1}, {"USR2", SIGUSR2}, {"ALRM", SIGALRM}, {"VTALRM", SIGVTALRM},
+      {"PROF", SIGPROF}, {"XCPU", SIGXCPU}, {"PIPE", SIGPIPE}};
+  const char* const kCommands[] = {
+      "-a name=new model=M ip=10.0.0.2", "-r old", "-LI", "-LO", "-s:l", "-l:l", "-p"};
+  const std::string hold = "#!/bin/sh\necho $$ > /etc/opt/hold\nexec sleep 30\n";
+  // `env --default-signal` undoes the shell's ignoring of SIGINT and SIGQUIT
+  // in a background job.
+  const std::string each_signal =
+      "cp kxsanenetdevice4.cfg /etc/opt/registry && mkfifo /etc/opt/hold\n"
+      "for sig in $SIGNALS; do\n"
+      "  env --default-signal LD_PRELOAD=" +
+      sh_quote(Sandbox::inside(KXSANE_HOLD_FSYNC)) +
+      " KXSANE_HOLD_FIFO=/etc/opt/hold ASAN_OPTIONS=verify_asan_link_order=0 \"$KX\" $COMMAND "
+      "> /dev/null &\n"
+      "  kx=$!; held=$(timeout 10 cat /etc/opt/hold)\n"
+      "  kill -$sig $kx; wait $kx; status=$?\n"
+      // Gone, or a zombie that only waits for init to reap it, within a
+      // second: a killed process may take a moment to end.
+      "  left=' left'; for _ in $(seq 100); do\n"
+      "    stat=; read -r stat < /proc/$held/stat 2> /dev/null; stat=${stat##*) }\n"
+      "    [ -z \"$stat\" ] || [ \"${stat%% *}\" = Z ] && left= && break; sleep 0.01\n"
+      "  done\n"
+      "  cmp -s kxsanenetdevice4.cfg /etc/opt/registry && cmp -s l.kxsaneconfig4 /etc/opt/label "
+      "&& whole=whole || whole=torn\n"
+      "  echo $sig $status $whole $(ls -A) $(ls -A /tmp)$left\n"
+      "done\n";
+  std::string signals;
+  std::string expected;
+  for (const auto& [name, number] : kSignals) {
+    signals += std::string(" ") + name;
+    expected += std::string(name) + " " + std::to_string(128 + number) +
+                " whole kxsanenetdevice4.cfg l.kxsaneconfig4\n";
   }
-  run_cases(cases);
+  for (const char* command : kCommands) {
+    SCOPED_TRACE(command);
+    Sandbox sb;
+    sb.write(kDeviceCfg, kOld);
+    sb.write("l.kxsaneconfig4", kNew);
+    sb.add_stub("uniq", hold);
+    sb.add_stub("ping", hold);
+    std::string script = "cd \"$CFG\" && cp l.kxsaneconfig4 /etc/opt/label\nSIGNALS='";
+    script.append(signals).append("'\nCOMMAND='").append(command).append("'\n").append(each_signal);
+    const RunResult r = sb.shell(script);
+    EXPECT_EQ(r.out, expected) << r.err;
+  }
 }
 
 TEST(RootSafety, ChildShellsTakeNoShellSettingsFromTheCaller) {

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <utility>
 
 namespace kxsane::e2e {
 
@@ -100,6 +101,15 @@ std::string path_without(const std::string& work, const std::vector<std::string>
 }
 
 }  // namespace
+
+std::string registry_of_size(std::size_t bytes, std::string head) {
+  std::string content = std::move(head);
+  for (int i = 0; content.size() + 70 < bytes; ++i) {
+    content += "DEVICE=dev" + std::to_string(i) + " , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.0." +
+               std::to_string(i / 250) + "." + std::to_string(i % 250) + " \n";
+  }
+  return content;
+}
 
 std::string sorted_lines(const std::string& text) {
   std::multiset<std::string> lines;

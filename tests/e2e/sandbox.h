@@ -11,6 +11,7 @@
 // owners and symbolic links preserved.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -96,6 +97,10 @@ class Sandbox {
  private:
   std::string work_;
 };
+
+// `head` and then device lines dev0, dev1, ... by IP address, up to about
+// `bytes` bytes in all.
+std::string registry_of_size(std::size_t bytes, std::string head);
 
 // The lines of `text`, sorted, each with its line break: for comparing what
 // does not come in a fixed order.

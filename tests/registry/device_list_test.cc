@@ -29,57 +29,51 @@ std::string parsed(const std::string& line) {
   return fields_of(record);
 }
 
-TEST(DeviceLineParsing, ReadsBothDeviceForms) {
-  EXPECT_EQ(parsed("DEVICE=office , \"M-1\" , 0x4ab:0x123 , IP-ADDRESS=10.0.0.5 \n"),
-            "[office][\"M-1\"][10.0.0.5][][0x4ab:0x123]");
-  EXPECT_EQ(parsed("DEVICE=lab , \"M-2\" , Unknown , NODENAME=KXN_00012 \n"),
-            "[lab][\"M-2\"][][KXN_00012][Unknown]");
-}
-
-TEST(DeviceLineParsing, CommasWithoutBlanksReadLikeTheSpacedForm) {
-  EXPECT_EQ(parsed("DEVICE=office,\"M-1\",0x4ab:0x123,IP-ADDRESS=10.0.0.5\n"),
-            parsed("DEVICE=office , \"M-1\" , 0x4ab:0x123 , IP-ADDRESS=10.0.0.5 \n"));
-}
-
-TEST(DeviceLineParsing, CarriageReturnNeverReachesAField) {
-  EXPECT_EQ(parsed("DEVICE=a , \"M\" , Unknown , NODENAME=n \r\n"),
-            parsed("DEVICE=a , \"M\" , Unknown , NODENAME=n \n"));
-  EXPECT_EQ(parsed("DEVICE=a , \"M\" , Unknown , NODENAME=n\r\n"), "[a][\"M\"][][n][Unknown]");
-}
-
-TEST(DeviceLineParsing, LinesThatYieldNoRecord) {
-  EXPECT_EQ(parsed("# DEVICE=a , \"M\" , Unknown , NODENAME=n \n"), "none");
-  EXPECT_EQ(parsed("[section]\n"), "none");
-  EXPECT_EQ(parsed("\n"), "none");
-  EXPECT_EQ(parsed("no equals sign here\n"), "none");
-  EXPECT_EQ(parsed("log=/tmp/kx_sane.log , 1 , w\n"), "none");
-  EXPECT_EQ(parsed(""), "none");
-}
-
-TEST(DeviceLineParsing, OtherLinesWithEqualsYieldEmptyRecords) {
-  EXPECT_EQ(parsed("x=y\n"), "[][][][][]");
-  EXPECT_EQ(parsed("DEVICE=a , \"M\" , Unknown\n"), "[][][][][]");
-  // Not "DEVICE=" at the start: the form's first characters mismatch.
-  EXPECT_EQ(parsed("name=a , \"M\" , Unknown , NODENAME=n\n"), "[][][][][]");
-  EXPECT_EQ(parsed("\r\n"), "none");
-}
-
-TEST(DeviceLineParsing, StopsAtTheFirstMismatch) {
-  // The second separator lacks its comma: only the name is read.
-  EXPECT_EQ(parsed("DEVICE=a \"M\" , Unknown , IP-ADDRESS=1.2.3.4\n"), "[a][][][][]");
-  // A name followed by "=" too early: "IP-ADDRESS=" misses.
-  EXPECT_EQ(parsed("DEVICE=a , \"M\" , U , NODENAME=n IP-ADDRESS=1.2.3.4\n"), "[a][\"M\"][][][U]");
-}
-
-TEST(DeviceLineParsing, CommaExpansionStopsAtThreeCommasAndTheOriginalLength) {
-  // A fourth comma stays: it becomes part of the address token.
-  EXPECT_EQ(parsed("DEVICE=a,\"M\",U,IP-ADDRESS=1.2.3.4,x\n"), "[a][\"M\"][1.2.3.4,x][][U]");
-  // After two insertions a comma is expanded only while its position plus
-  // four stays below the line's original length: the third comma here
-  // stands at 23, so 27 characters keep "b,cde" one token and 28 split it.
-  EXPECT_EQ(parsed("DEVICE=a,\"M\",NODENAME=b,c"), "[a][\"M\"][][][NODENAME=b,c]");
-  EXPECT_EQ(parsed("DEVICE=a,\"M\",NODENAME=b,cde"), "[a][\"M\"][][][NODENAME=b,cde]");
-  EXPECT_EQ(parsed("DEVICE=a,\"M\",NODENAME=b,cdef"), "[a][\"M\"][][][NODENAME=b]");
+// Each line and the fields it reads as ("none": no record at all).
+TEST(DeviceLineParsing, EachLineReadsAsItsFields) {
+  const struct {
+    const char* why;
+    const char* line;
+    const char* fields;
+  } kCases[] = {
+      {"address form", "DEVICE=office , \"M-1\" , 0x4ab:0x123 , IP-ADDRESS=10.0.0.5 \n",
+       "[office][\"M-1\"][10.0.0.5][][0x4ab:0x123]"},
+      {"node name form", "DEVICE=lab , \"M-2\" , Unknown , NODENAME=KXN_00012 \n",
+       "[lab][\"M-2\"][][KXN_00012][Unknown]"},
+      {"commas without blanks read like the spaced form",
+       "DEVICE=office,\"M-1\",0x4ab:0x123,IP-ADDRESS=10.0.0.5\n",
+       "[office][\"M-1\"][10.0.0.5][][0x4ab:0x123]"},
+      {"a carriage return never reaches a field", "DEVICE=a , \"M\" , Unknown , NODENAME=n \r\n",
+       "[a][\"M\"][][n][Unknown]"},
+      {"a carriage return right after a field", "DEVICE=a , \"M\" , Unknown , NODENAME=n\r\n",
+       "[a][\"M\"][][n][Unknown]"},
+      {"comment", "# DEVICE=a , \"M\" , Unknown , NODENAME=n \n", "none"},
+      {"section", "[section]\n", "none"},
+      {"blank line", "\n", "none"},
+      {"no equals sign", "no equals sign here\n", "none"},
+      {"logging line", "log=/tmp/kx_sane.log , 1 , w\n", "none"},
+      {"nothing", "", "none"},
+      {"carriage return alone", "\r\n", "none"},
+      {"other line with equals", "x=y\n", "[][][][][]"},
+      {"no key", "DEVICE=a , \"M\" , Unknown\n", "[][][][][]"},
+      {"not DEVICE= at the start", "name=a , \"M\" , Unknown , NODENAME=n\n", "[][][][][]"},
+      {"second separator without its comma: only the name",
+       "DEVICE=a \"M\" , Unknown , IP-ADDRESS=1.2.3.4\n", "[a][][][][]"},
+      {"\"=\" too early: IP-ADDRESS= misses",
+       "DEVICE=a , \"M\" , U , NODENAME=n IP-ADDRESS=1.2.3.4\n", "[a][\"M\"][][][U]"},
+      {"a fourth comma stays, part of the address", "DEVICE=a,\"M\",U,IP-ADDRESS=1.2.3.4,x\n",
+       "[a][\"M\"][1.2.3.4,x][][U]"},
+      // After two insertions a comma is expanded only while its position
+      // plus four stays below the line's original length: the third comma
+      // stands at 23, so 27 characters keep "b,cde" one token and 28 split it.
+      {"third comma past the original length", "DEVICE=a,\"M\",NODENAME=b,c",
+       "[a][\"M\"][][][NODENAME=b,c]"},
+      {"third comma at the original length", "DEVICE=a,\"M\",NODENAME=b,cde",
+       "[a][\"M\"][][][NODENAME=b,cde]"},
+      {"third comma within the original length", "DEVICE=a,\"M\",NODENAME=b,cdef",
+       "[a][\"M\"][][][NODENAME=b]"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(parsed(c.line), c.fields) << c.why;
 }
 
 TEST(DeviceLineParsing, LongTokensAreTruncatedTo63Characters) {

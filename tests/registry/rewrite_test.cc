@@ -9,8 +9,11 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/process.h"
+#include "common/signal_cleanup.h"
 #include "support/test_dir.h"
 
 namespace kxsane {
@@ -61,7 +64,8 @@ std::string binary_content() {
 TEST(RewriteTempFile, PrivateFileFromTheTemplateRemovedWhenDone) {
   TestDir dir;
   const std::string tmpl = dir.file("tmp/kxsane_tempfile4_XXXXXX");
-  auto temp = make_temp_file(tmpl);
+  Status why = Status::Ok();
+  auto temp = make_temp_file(tmpl, why);
   ASSERT_NE(temp, nullptr);
   const std::string path = temp->path();
   EXPECT_EQ(path.size(), tmpl.size());
@@ -72,7 +76,25 @@ TEST(RewriteTempFile, PrivateFileFromTheTemplateRemovedWhenDone) {
   EXPECT_EQ(dir.read("tmp/" + fs::path(path).filename().string()), "line\n");
   temp.reset();
   EXPECT_FALSE(fs::exists(path));
-  EXPECT_EQ(make_temp_file(dir.file("missing/kxsane_tempfile4_XXXXXX")), nullptr);
+  EXPECT_EQ(make_temp_file(dir.file("missing/kxsane_tempfile4_XXXXXX"), why), nullptr);
+  EXPECT_EQ(why.message(), "cannot create a temporary file: No such file or directory");
+}
+
+// A file that a signal could not remove is not made at all.
+TEST(RewriteTempFile, RefusedWhenNoSignalCleanupSlotIsFree) {
+  TestDir dir;
+  std::vector<int> taken;
+  for (int slot; (slot = add_cleanup_file(AT_FDCWD, "/nonexistent")) >= 0;) taken.push_back(slot);
+  Status why = Status::Ok();
+  EXPECT_EQ(make_temp_file(dir.file("tmp/kxsane_tempfile4_XXXXXX"), why), nullptr);
+  EXPECT_FALSE(why.ok());
+  EXPECT_EQ(replace_file(dir.file("cfg/registry"), [](int, int) { return Status::Ok(); })
+                .message()
+                .find("no room"),
+            0u);
+  for (int slot : taken) remove_cleanup_file(slot);
+  EXPECT_EQ(entries(dir.file("tmp")), "");
+  EXPECT_EQ(entries(dir.file("cfg")), "models4\n");
 }
 
 TEST(RewriteCopy, AppendsEveryByteBehindWhatIsThere) {
@@ -128,24 +150,30 @@ TEST(RewriteReplace, NewFileGetsDefaultModeLessUmask) {
   }
 }
 
-TEST(RewriteReplace, ExistingFileKeepsModeOwnerAndGroup) {
+// The permission bits stay; setuid, setgid and sticky never come back (a
+// registry hard-linked to a setuid program).
+TEST(RewriteReplace, ExistingFileKeepsPermissionsOwnerAndGroup) {
   TestDir dir;
-  dir.write("cfg/registry", "old\n");
   const std::string target = dir.file("cfg/registry");
-  ASSERT_EQ(::chmod(target.c_str(), 0604), 0);
   const bool root = ::geteuid() == 0;
-  if (root) {
-    ASSERT_EQ(::chown(target.c_str(), 1234, 4321), 0);
-  }
   ScopedUmask umask(077);
-  ASSERT_TRUE(replace_file(target, [](int, int fd) { return write_text(fd, "new\n"); }).ok());
-  EXPECT_EQ(dir.read("cfg/registry"), "new\n");
-  EXPECT_EQ(mode_of(target), 0604);
-  if (root) {
-    struct stat st {};
-    ASSERT_EQ(::stat(target.c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, 1234u);
-    EXPECT_EQ(st.st_gid, 4321u);
+  for (const auto& [mode, kept] :
+       {std::pair<mode_t, mode_t>{0604, 0604}, {04755, 0755}, {02750, 0750}, {01777, 0777}}) {
+    dir.write("cfg/registry", "old\n");
+    ASSERT_EQ(::chmod(target.c_str(), mode), 0);
+    if (root) {
+      ASSERT_EQ(::chown(target.c_str(), 1234, 4321), 0);
+      ASSERT_EQ(::chmod(target.c_str(), mode), 0);  // chown cleared setuid
+    }
+    ASSERT_TRUE(replace_file(target, [](int, int fd) { return write_text(fd, "new\n"); }).ok());
+    EXPECT_EQ(dir.read("cfg/registry"), "new\n");
+    EXPECT_EQ(mode_of(target), kept) << std::oct << mode;
+    if (root) {
+      struct stat st {};
+      ASSERT_EQ(::stat(target.c_str(), &st), 0);
+      EXPECT_EQ(st.st_uid, 1234u);
+      EXPECT_EQ(st.st_gid, 4321u);
+    }
   }
 }
 
@@ -211,8 +239,9 @@ class RewritePrepend : public ::testing::Test {
  protected:
   // New lines in the temporary file, then prepend; returns the status.
   Status prepend(const std::string& lines) {
-    auto temp = make_temp_file(paths_.temp_template);
-    EXPECT_NE(temp, nullptr);
+    Status why = Status::Ok();
+    auto temp = make_temp_file(paths_.temp_template, why);
+    EXPECT_NE(temp, nullptr) << why.message();
     if (!temp)
       return Status::Error("no temporary file");
     EXPECT_TRUE(temp->write(lines).ok());
