@@ -29,10 +29,11 @@ deb_packages=(build-essential debhelper dpkg-dev lintian)
 rpm_packages=(rpm rpmlint)
 config_dir=/etc/opt/kestrel/scanner/kxscan4
 
-# Progress lines go to standard error, so that standard output holds only
-# what the programs print (./dev.sh run -q > report.txt, ./dev.sh package).
+# Progress lines, with the time since the start, go to standard error, so
+# that standard output holds only what the programs print (./dev.sh run -q >
+# report.txt, ./dev.sh package).
 step() {
-  printf '\n== dev.sh: %s\n' "$*" >&2
+  printf '\n== dev.sh [%d:%02d] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*" >&2
 }
 
 install_missing() {
@@ -68,11 +69,17 @@ build() {
 run_tests() {
   step "running the tests of build/$1, $(nproc) at a time"
   ctest --preset "$1" -j "$(nproc)"
+  step "done"
 }
 
 # The version the packages get: debian/changelog's.
 version() {
   dpkg-parsechangelog -S Version
+}
+
+# Who builds the packages: debian/control's maintainer.
+maintainer() {
+  sed -n 's/^Maintainer: //p' debian/control
 }
 
 # Copies the sources (what git tracks, with the changes in the working tree)
@@ -110,7 +117,11 @@ build_rpm() {
   copy_sources "$top/$name"
   tar -C "$top" --sort=name --owner=0 --group=0 --numeric-owner -czf "$top/SOURCES/$name.tar.gz" "$name"
   rm -rf "${top:?}/$name"
-  rpmbuild -bb --define "_topdir $top" --define "_smp_build_ncpus $(nproc)" \
+  # The build requirements are Debian packages here, which rpm does not know:
+  # install_missing has checked them.
+  mkdir -p "$top/tmp"
+  rpmbuild -bb --nodeps --define "_topdir $top" --define "_tmppath $top/tmp" \
+    --define "_smp_build_ncpus $(nproc)" --define "packager $(maintainer)" \
     packaging/rpm/kxsaneconfig4.spec >&2
   find "$top/RPMS" -name 'kxsaneconfig4-[0-9]*.rpm'
 }
