@@ -1,4 +1,4 @@
-# Install rules and the Debian package.
+# Install rules.
 #
 # `cmake --install` puts the programs, the manual pages, the bash completion
 # and the copyright and changelog files under the prefix (component Runtime);
