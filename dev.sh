@@ -21,10 +21,12 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(g++ cmake make libgtest-dev util-linux mount bash sed coreutils)
-# What only the tests need: ACLs, system-call traces and the Ansible
-# collection's playbooks.
-test_packages=(acl strace ansible-core)
+packages=(g++ cmake make libgtest-dev util-linux mount bash sed coreutils libavahi-client-dev nlohmann-json3-dev
+  libpugixml-dev libcurl4-openssl-dev)
+# What only the tests need: ACLs, system-call traces, the Ansible collection's
+# playbooks and unit tests, and the private LAN of the discovery tests.
+test_packages=(acl strace ansible-core git python3-pytest python3-pytest-xdist python3-pytest-forked
+  avahi-daemon avahi-utils dbus-daemon iproute2)
 deb_packages=(build-essential debhelper dpkg-dev lintian)
 rpm_packages=(rpm rpmlint)
 config_dir=/etc/opt/kestrel/scanner/kxscan4

@@ -24,7 +24,8 @@ set(KXSANE_CONFIG_DIR "/etc/opt/kestrel/scanner/kxscan4")
 set(KXSANE_PACKAGING_DIR "${PROJECT_SOURCE_DIR}/packaging")
 
 install(TARGETS kxsaneconfig4 RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT Runtime)
-install(TARGETS kxsanescramble4 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
+install(TARGETS kxsanescramble4 kxsanefind4 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        COMPONENT Runtime)
 
 # Compressed as Debian installs documentation (gzip -9n: no name and no time
 # stamp inside, so the same text gives the same bytes); $1 is the source, the
@@ -45,7 +46,7 @@ function(kxsane_install_gzipped source destination)
   set(kxsane_compressed_docs ${kxsane_compressed_docs} "${plain}.gz" PARENT_SCOPE)
 endfunction()
 
-foreach(page kxsaneconfig4.8 kxsanescramble4.1)
+foreach(page kxsaneconfig4.8 kxsanescramble4.1 kxsanefind4.1)
   string(REGEX REPLACE "^.*\\.([0-9])$" "\\1" section "${page}")
   kxsane_install_gzipped("${KXSANE_PACKAGING_DIR}/${page}" "${CMAKE_INSTALL_MANDIR}/man${section}")
 endforeach()
@@ -61,6 +62,10 @@ install(FILES "${PROJECT_SOURCE_DIR}/debian/copyright" DESTINATION "${CMAKE_INST
 install(FILES "${KXSANE_PACKAGING_DIR}/kxsaneconfig4.bash-completion"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions"
         RENAME kxsaneconfig4
+        COMPONENT Runtime)
+install(FILES "${KXSANE_PACKAGING_DIR}/kxsanefind4.bash-completion"
+        DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions"
+        RENAME kxsanefind4
         COMPONENT Runtime)
 
 # The configuration directory: each missing level is made with mode 0755; an

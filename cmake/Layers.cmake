@@ -6,6 +6,7 @@
 #   models    uses common
 #   registry  uses models and common
 #   reports   uses registry, models and common
+#   discovery uses registry, models and common
 #   cli       uses all of them
 #
 # A layer's headers are included as "<layer>/<file>.h" through an include

@@ -50,6 +50,18 @@ int wait_for(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Runs argv and returns its exit status (-1 when it cannot run or is killed).
+int spawn_and_wait(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+    return -1;
+  return wait_for(pid);
+}
+
 bool under_tmp(const std::string& path) {
   return path.rfind("/tmp/", 0) == 0;
 }
@@ -263,7 +275,31 @@ RunResult Sandbox::shell(const std::string& script, const RunOptions& options) {
   std::remove((work_ + "/status").c_str());
   fs::remove_all(work_ + "/state-after");
 
-  const int runner_status = run_in_namespace(work_ + "/runner.sh");
+  int runner_status = -1;
+  if (options.enter.empty()) {
+    runner_status = run_in_namespace(work_ + "/runner.sh");
+  } else {
+    // Under a command that enters other namespaces first (a test LAN's
+    // side), unshare(1) and mount(8) make the mount namespace.
+    write_file(work_ + "/enter.sh",
+               "mount --rbind /tmp " + std::string(kHostTmpInside) +
+                   " || exit 89
+"
+                   "mount -t tmpfs -o mode=0755 kxsane-etc /etc/opt || exit 90
+"
+                   "mount -t tmpfs -o mode=1777 kxsane-tmp /tmp || exit 91
+"
+                   "mkdir -p /etc/opt/kestrel/scanner || exit 92
+"
+                   ". " +
+                   sh_quote(inside(work_ + "/runner.sh")) + "
+");
+    std::vector<std::string> command = options.enter;
+    for (const char* arg : {"unshare", "-m", "--propagation", "private", "/bin/sh"})
+      command.emplace_back(arg);
+    command.push_back(work_ + "/enter.sh");
+    runner_status = spawn_and_wait(command);
+  }
   // The state the run left replaces the one it found.
   if (fs::is_directory(work_ + "/state-after")) {
     fs::remove_all(state_path());

@@ -37,6 +37,9 @@ struct RunOptions {
   bool read_only_config = false;
   // Programs that are missing from PATH for this run (e.g. {"sed"}).
   std::vector<std::string> hidden_tools;
+  // A command the namespace is made under (e.g. one that enters a test
+  // LAN's side): the run's arguments are appended to it.
+  std::vector<std::string> enter;
 };
 
 class Sandbox {

@@ -1,5 +1,6 @@
 # -*- coding: utf-8 -*-
-# What every kestrel.kxsane module has: the executable option and its authors.
+# What the kestrel.kxsane modules have in common: the executable option and
+# the authors; and the attributes of the modules that only read.
 
 from __future__ import absolute_import, division, print_function
 
@@ -17,4 +18,15 @@ options:
     type: path
 author:
   - kxsaneconfig4 maintainers (@kestrel)
+'''
+
+    # Modules that change nothing: kestrel.kxsane.kxsaneconfig.read_only
+    READ_ONLY = r'''
+attributes:
+  check_mode:
+    support: full
+    description: Runs in check mode as in a normal run; it changes nothing in either.
+  diff_mode:
+    support: none
+    description: There is nothing to show.
 '''

@@ -19,8 +19,8 @@ description:
     change it reads the registry again and fails unless it shows what was asked for.
   - Any message that the tool prints for a change (for example C(Invalid name), an
     invalid address named after C(Invalid IP address), or C(Could not update) followed by
-    the reason) means that the change was refused; the task fails with that message and
-    the registry is left as it was.
+    the reason) means that the change was refused; the task fails with a message that
+    names the change asked for and quotes the tool, and the registry is left as it was.
   - A scanner registered under the name with another model or address is replaced, by
     removing it and registering it again (two changes, one after the other). The
     configuration is saved under a temporary label just before; should the tool refuse
@@ -33,12 +33,19 @@ options:
     required: true
   model:
     description:
-      - The model name, without double quotes, as C(kxsaneconfig4 -q) lists it.
-      - Omitted, the scanner is registered with an empty model, as C(kxsaneconfig4 -a)
-        does without C(model=).
-      - A model that the model description files do not list is still registered, with
-        the USB ID text C(Unknown).
+      - The model name, without double quotes, as C(kxsaneconfig4 -q) lists it, exactly and in
+        the same case. Required with C(state=present).
+      - A model that the host's model description files do not list fails the task before
+        anything changes, naming the closest listed models, unless I(allow_unknown_model)
+        is set.
     type: str
+  allow_unknown_model:
+    description:
+      - Registers a model that the model description files do not list, as
+        C(kxsaneconfig4 -a) does, with the USB ID text C(Unknown); the task then warns.
+    type: bool
+    default: false
+    version_added: "1.1.0"
   ip:
     description:
       - The IPv4 address of the scanner.
@@ -50,7 +57,8 @@ options:
   state:
     description:
       - C(present) registers the scanner, or replaces a registration under its name
-        whose model or address differs. It needs exactly one of I(ip) and I(nodename).
+        whose model or address differs. It needs I(model) and exactly one of I(ip) and
+        I(nodename).
       - C(absent) removes every registration under the name; I(model), I(ip) and
         I(nodename) are then ignored.
     type: str
@@ -64,7 +72,8 @@ attributes:
   diff_mode:
     support: full
     description: Shows the scanner's entry before and after, as name, quoted model and
-      C(I:) address or C(N:) node name.
+      C(I:) address or C(N:) node name, under headers naming the device configuration
+      file.
 notes:
   - Names, models and addresses hold no whitespace; a value with whitespace is refused
     before anything is run.
@@ -73,6 +82,7 @@ extends_documentation_fragment:
   - kestrel.kxsane.kxsaneconfig
 seealso:
   - module: kestrel.kxsane.scanner_info
+  - module: kestrel.kxsane.scanner_discovery
 '''
 
 EXAMPLES = r'''
@@ -87,6 +97,13 @@ EXAMPLES = r'''
     name: lab
     model: KX-200
     nodename: KXN_00012
+
+- name: Register a model that this host's model files do not list yet
+  kestrel.kxsane.scanner:
+    name: annex
+    model: KX-900
+    ip: 10.0.0.9
+    allow_unknown_model: true
 
 - name: Remove the hall scanner
   kestrel.kxsane.scanner:
@@ -138,25 +155,29 @@ import re
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.kestrel.kxsane.plugins.module_utils.kxsaneconfig import (
     CONFIG_DIR,
+    DEVICE_CONFIG,
     LABEL_SUFFIX,
     device_line,
+    fail_refused,
+    file_diff,
     find_tool,
     make_device,
     query,
     run_change,
+    unknown_model_message,
 )
 
 WHITESPACE = re.compile(r'\s')
 
 
-def registered(module, tool, name):
+def registered(devices, name):
     """Every registration under the name, in the report's order."""
-    return [d for d in query(module, tool)[1] if d['name'] == name]
+    return [d for d in devices if d['name'] == name]
 
 
 def wanted_device(params):
     address_type = 'ip' if params['ip'] is not None else 'nodename'
-    return make_device(params['name'], params['model'] or '', address_type, params[address_type])
+    return make_device(params['name'], params['model'], address_type, params[address_type])
 
 
 def add_argv(tool, device):
@@ -164,26 +185,34 @@ def add_argv(tool, device):
             device['address_type'] + '=' + device['address']]
 
 
+def describe(device):
+    return '"%s" (model %s, %s %s)' % (device['name'], device['model'], device['address_type'],
+                                       device['address'])
+
+
 def replace(module, tool, device):
     """Removes the registration under the device's name and registers the
     device; when the tool refuses the new one, the configuration saved just
-    before is put back. Returns the tool's message, or None."""
+    before is put back. Returns the tool's Refusal, or None."""
     label = 'ansible-replace-%d' % os.getpid()
-    refused = run_change(module, [tool, '-s:' + label])
+    refused = run_change(module, 'saving the configuration before replacing "%s"'
+                         % device['name'], [tool, '-s:' + label])
     if refused:
-        return 'saving the configuration before replacing the scanner failed: ' + refused
+        return refused
     keep_label = False
     try:
-        refused = run_change(module, [tool, '-r', device['name']])
+        refused = run_change(module, 'removing "%s" to register it anew' % device['name'],
+                             [tool, '-r', device['name']])
         if refused:
             return refused
-        refused = run_change(module, add_argv(tool, device))
+        refused = run_change(module, 'registering ' + describe(device), add_argv(tool, device))
         if refused:
-            not_restored = run_change(module, [tool, '-l:' + label])
+            not_restored = run_change(module, 'putting the old configuration back',
+                                      [tool, '-l:' + label])
             if not_restored:
                 keep_label = True
-                return ('%s; putting the old configuration back failed too (%s), it is saved '
-                        'under the label %s' % (refused, not_restored, label))
+                refused.asked += ('; %s (it stays saved under the label %s)'
+                                  % (not_restored.message(), label))
         return refused
     finally:
         if not keep_label:
@@ -198,13 +227,15 @@ def main():
         argument_spec=dict(
             name=dict(type='str', required=True),
             model=dict(type='str'),
+            allow_unknown_model=dict(type='bool', default=False),
             ip=dict(type='str'),
             nodename=dict(type='str'),
             state=dict(type='str', default='present', choices=['present', 'absent']),
             executable=dict(type='path'),
         ),
         mutually_exclusive=[('ip', 'nodename')],
-        required_if=[('state', 'present', ('ip', 'nodename'), True)],
+        required_if=[('state', 'present', ('ip', 'nodename'), True),
+                     ('state', 'present', ('model',))],
         supports_check_mode=True,
     )
     params = module.params
@@ -214,31 +245,41 @@ def main():
             module.fail_json(msg='%s must not hold whitespace: %r' % (key, params[key]))
 
     tool = find_tool(module)
-    before = registered(module, tool, params['name'])
+    models, devices = query(module, tool)
+    if present:
+        unknown = unknown_model_message(params['model'], models)
+        if unknown and not params['allow_unknown_model']:
+            module.fail_json(msg='not registering "%s": %s; set allow_unknown_model to register '
+                             'it with the USB IDs "Unknown"' % (params['name'], unknown))
+        if unknown:
+            module.warn('registering "%s" with the USB IDs "Unknown": %s'
+                        % (params['name'], unknown))
+    before = registered(devices, params['name'])
     wanted = wanted_device(params) if present else {}
     wanted_after = [wanted] if present else []
     changed = before != wanted_after
     result = dict(changed=changed, device=before[0] if before and not changed else wanted)
     if module._diff:
-        result['diff'] = dict(before=''.join(device_line(d) for d in before),
-                              after=device_line(wanted))
+        result['diff'] = file_diff(DEVICE_CONFIG, ''.join(device_line(d) for d in before),
+                                   device_line(wanted))
     if not changed or module.check_mode:
         module.exit_json(**result)
 
     if not present:
-        refused = run_change(module, [tool, '-r', params['name']])
+        refused = run_change(module, 'removing "%s"' % params['name'], [tool, '-r', params['name']])
     elif before:
         refused = replace(module, tool, wanted)
     else:
-        refused = run_change(module, add_argv(tool, wanted))
-    after = registered(module, tool, params['name'])
+        refused = run_change(module, 'registering ' + describe(wanted), add_argv(tool, wanted))
+    after = registered(query(module, tool)[1], params['name'])
     result.update(changed=after != before, device=after[0] if after else {})
     if refused:
-        module.fail_json(msg=refused, **result)
+        fail_refused(module, refused, **result)
     if after != wanted_after:
-        module.fail_json(msg='after the change the registry shows %r under the name, not %r'
-                         % ([device_line(d).strip() for d in after], device_line(wanted).strip()),
-                         **result)
+        asked = ('registering ' + describe(wanted)) if present else 'removing "%s"' % params['name']
+        module.fail_json(msg='%s failed: %s printed nothing, yet its registry shows %r under the '
+                         'name, not %r' % (asked, tool, [device_line(d).strip() for d in after],
+                                           device_line(wanted).strip()), **result)
     module.exit_json(**result)
 
 

@@ -14,15 +14,9 @@ description:
   - Runs C(kxsaneconfig4 -q) and returns its two lists, the models that the installed
     model description files support and the registered network scanners.
   - Changes nothing.
-attributes:
-  check_mode:
-    support: full
-    description: Runs in check mode as in a normal run; it changes nothing in either.
-  diff_mode:
-    support: none
-    description: There is nothing to show.
 extends_documentation_fragment:
   - kestrel.kxsane.kxsaneconfig
+  - kestrel.kxsane.kxsaneconfig.read_only
 seealso:
   - module: kestrel.kxsane.scanner
 '''

@@ -1,0 +1,33 @@
+// The finder's report, as text an admin can read, edit and run with sh, or
+// as JSON for programs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "discovery/survey.h"
+
+namespace kxsane {
+
+// `text` fit to print: valid UTF-8 without control characters (C0, DEL and
+// C1 are dropped, every byte that is not part of a valid sequence becomes
+// "?").
+std::string printable(const std::string& text);
+
+// The lines of the text report. The first is a comment saying how many
+// scanners were found in `seconds` over the protocols `labels`; then, in
+// the order of `scanners`, a ready "kxsaneconfig4 -a ..." line for each new
+// one (left out when `commands` is false), and a comment for each other.
+// Every value from the network is made printable and shell-quoted, so that
+// running the text with sh runs nothing but those commands.
+std::string text_report(const std::vector<FoundScanner>& scanners,
+                        const std::vector<std::string>& labels, double seconds, bool commands);
+
+// The "kxsaneconfig4 -a ..." line (without line break) for a new scanner.
+std::string add_command(const FoundScanner& scanner);
+
+// A JSON array, one object per scanner: name, model (or null), announced,
+// address, host, services, registered. Ends with a line break.
+std::string json_report(const std::vector<FoundScanner>& scanners);
+
+}  // namespace kxsane

@@ -1,0 +1,259 @@
+// kxsanefind4 end to end: made-up scanners announce themselves from the
+// scanner side of a private LAN, and the real binary finds them from the
+// admin side, inside the mount namespace sandbox of the other end-to-end
+// tests.
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "discovery/lan.h"
+#include "e2e/sandbox.h"
+
+namespace kxsane {
+namespace {
+
+using e2e::RunOptions;
+using e2e::Sandbox;
+using lan::Announcement;
+using lan::Lan;
+
+constexpr char kModels[] =
+    "[Support Model]\n"
+    "0x4ab:0x123, 503, 1, \"KX-100\", 1, 2\n"
+    "0x4ab:0x124, 503, 1, \"KX-200\", 1, 2\n";
+constexpr char kRegistry[] =
+    "DEVICE=lab , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.77.1.4 \n"
+    "DEVICE=gone , \"KX-200\" , 0x4ab:0x124 , IP-ADDRESS=10.77.9.9 \n";
+
+// A name and TXT values that would run commands if a shell took them as
+// anything but literal text.
+constexpr char kHostileName[] = "x$(touch /tmp/p1)`touch /tmp/p2`'\"\x1b;|&";
+constexpr char kHostileCleaned[] = "x_touch_tmp_p1_touch_tmp_p2_";
+
+const std::vector<Announcement>& lan_scanners() {
+  static const std::vector<Announcement> scanners = {
+      {"kx1", "10.77.1.1", "Office KX", {"_uscan._tcp"}, {"mdl=KX-100", "ty=Kestrel KX-100"}},
+      {"kx2", "10.77.1.2", "Hall", {"_uscan._tcp"}, {"mdl=KX200x", "ty=Kestrel kx-200 Series"}},
+      {"kx3", "10.77.1.3", "Acme", {"_uscan._tcp"}, {"mdl=Acme 3000", "ty=Acme 3000"}},
+      {"kx4", "10.77.1.4", "Lab", {"_uscan._tcp"}, {"mdl=KX-100"}},
+      {"kx5", "10.77.1.5", "Twin", {"_uscan._tcp", "_scanner._tcp"}, {"mdl=KX-100"}},
+      {"kx6", "10.77.1.6", "Copy Room", {"_uscans._tcp"}, {"mdl=KX-100"}},
+      {"kx7", "10.77.1.7", "Copy/Room", {"_uscan._tcp"}, {"mdl=KX-100"}},
+      {"kx8",
+       "10.77.1.8",
+       kHostileName,
+       {"_uscan._tcp"},
+       {"mdl=KX-100'; touch /tmp/p3; '", "ty=\x1b[31m$(touch /tmp/p4) KX-100\n;"}},
+      {"kx9",
+       "10.77.1.9",
+       "Junk\nkxsaneconfig4 -a name=x",
+       {"_uscan._tcp"},
+       {"mdl='$(touch /tmp/p5)'\a"}},
+  };
+  return scanners;
+}
+
+// What the printed lines, or --add, register: new lines go on top.
+constexpr char kRegistryAfterAdding[] =
+    "DEVICE=x_touch_tmp_p1_touch_tmp_p2_ , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.77.1.8 \n"
+    "DEVICE=Copy_Room-2 , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.77.1.7 \n"
+    "DEVICE=Copy_Room , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.77.1.6 \n"
+    "DEVICE=Twin , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.77.1.5 \n"
+    "DEVICE=Hall , \"KX-200\" , 0x4ab:0x124 , IP-ADDRESS=10.77.1.2 \n"
+    "DEVICE=Office_KX , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.77.1.1 \n"
+    "DEVICE=lab , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.77.1.4 \n"
+    "DEVICE=gone , \"KX-200\" , 0x4ab:0x124 , IP-ADDRESS=10.77.9.9 \n";
+
+// One LAN for the suite: building it and announcing take a few seconds.
+class FindOnLan : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!Sandbox::unavailable_reason().empty() || !Lan::unavailable_reason().empty())
+      return;
+    lan_ = std::make_unique<Lan>(std::string(KXSANE_E2E_WORK_ROOT) + "/lan");
+    if (lan_->error().empty())
+      announce_error_ = lan_->announce(lan_scanners());
+  }
+  static void TearDownTestSuite() { lan_.reset(); }
+
+  void SetUp() override {
+    KXSANE_REQUIRE_SANDBOX();
+    if (!Lan::unavailable_reason().empty())
+      GTEST_SKIP() << "LAN test skipped: " << Lan::unavailable_reason();
+    ASSERT_EQ(lan_->error(), "");
+    ASSERT_EQ(announce_error_, "");
+    sandbox_ = std::make_unique<Sandbox>();
+    sandbox_->write("models4/kx.ini", kModels);
+    sandbox_->write(e2e::kDeviceCfg, kRegistry);
+  }
+
+  RunOptions on_admin_side() const {
+    RunOptions options;
+    options.enter = lan_->admin_enter();
+    return options;
+  }
+
+  static std::unique_ptr<Lan> lan_;
+  static std::string announce_error_;
+  std::unique_ptr<Sandbox> sandbox_;
+};
+
+std::unique_ptr<Lan> FindOnLan::lan_;
+std::string FindOnLan::announce_error_;
+
+TEST_F(FindOnLan, PrintsACommandOrACommentPerScanner) {
+  const e2e::RunResult result = sandbox_->run({"--timeout", "5"}, on_admin_side());
+  EXPECT_EQ(result.status, 0) << result.err;
+  constexpr char kFirstLine[] = "# 9 scanners found in ";
+  ASSERT_EQ(result.out.rfind(kFirstLine, 0), 0u) << result.out;
+  // The search ends with the daemon's answers, not at the timeout.
+  EXPECT_LT(std::atof(result.out.c_str() + sizeof kFirstLine - 1), 4) << result.out;
+  const std::size_t first_end = result.out.find('\n');
+  EXPECT_NE(result.out.substr(0, first_end).find(" s over DNS-SD"), std::string::npos);
+  EXPECT_EQ(result.out.substr(first_end + 1),
+            "kxsaneconfig4 -a name=Office_KX model=KX-100 ip=10.77.1.1\n"
+            "kxsaneconfig4 -a name=Hall model=KX-200 ip=10.77.1.2\n"
+            "# no known model at 10.77.1.3 (kx3.local), which announces 'Acme 3000'\n"
+            "# lab is registered; seen at 10.77.1.4 (kx4.local)\n"
+            "kxsaneconfig4 -a name=Twin model=KX-100 ip=10.77.1.5\n"
+            "kxsaneconfig4 -a name=Copy_Room model=KX-100 ip=10.77.1.6\n"
+            "kxsaneconfig4 -a name=Copy_Room-2 model=KX-100 ip=10.77.1.7\n"
+            "kxsaneconfig4 -a name=x_touch_tmp_p1_touch_tmp_p2_ model=KX-100 ip=10.77.1.8\n"
+            "# no known model at 10.77.1.9 (kx9.local), which announces "
+            "''\\''$(touch /tmp/p5)'\\'''\n"
+            "# gone is registered (10.77.9.9) but was not seen\n");
+}
+
+TEST_F(FindOnLan, PrintedLinesAndAddRegisterTheSameNewScannersOnly) {
+  const struct {
+    const char* how;
+    const char* script;
+  } kCases[] = {
+      {"printed lines run with sh",
+       "\"$KX\" > \"$WORK/printed\" && PATH=\"$(dirname \"$KX\"):$PATH\" sh \"$WORK/printed\"\n"},
+      {"--add", "\"$KX\" --add\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.how);
+    sandbox_->write(e2e::kDeviceCfg, kRegistry);
+    const e2e::RunResult result = sandbox_->shell(c.script, on_admin_side());
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(sandbox_->read(e2e::kDeviceCfg).value_or(""), kRegistryAfterAdding) << result.out;
+    EXPECT_EQ(sandbox_->tmp_entries(), "") << "a hostile announcement ran a command";
+  }
+}
+
+TEST_F(FindOnLan, AddPrintsOneLinePerRegistrationOrRefusal) {
+  sandbox_->write(e2e::kDeviceCfg, std::string(kRegistry) +
+                                       "DEVICE=Twin , \"KX-100\" , 0x4ab:0x123 , "
+                                       "IP-ADDRESS=10.0.0.1 \n");
+  // Twin is taken by a scanner elsewhere, so its suggestion is Twin-2.
+  const e2e::RunResult result = sandbox_->run({"--add"}, on_admin_side());
+  EXPECT_NE(result.out.find("\nOffice_KX: registered as \"KX-100\" at 10.77.1.1\n"),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("\nTwin-2: registered as \"KX-100\" at 10.77.1.5\n"),
+            std::string::npos);
+  EXPECT_EQ(result.out.find("kxsaneconfig4 -a"), std::string::npos);
+}
+
+TEST_F(FindOnLan, JsonListsSeenAndRegisteredScanners) {
+  const struct {
+    const char* address;
+    const char* name;
+    const char* model;  // nullptr: none matched
+    bool registered;
+    std::size_t services;
+  } kExpected[] = {
+      {"10.77.1.1", "Office_KX", "KX-100", false, 1},
+      {"10.77.1.2", "Hall", "KX-200", false, 1},
+      {"10.77.1.3", "Acme", nullptr, false, 1},
+      {"10.77.1.4", "lab", "KX-100", true, 1},
+      {"10.77.1.5", "Twin", "KX-100", false, 2},
+      {"10.77.1.6", "Copy_Room", "KX-100", false, 1},
+      {"10.77.1.7", "Copy_Room-2", "KX-100", false, 1},
+      {"10.77.1.8", kHostileCleaned, "KX-100", false, 1},
+      {"10.77.1.9", "Junk_kxsaneconfig4_-a_name_x", nullptr, false, 1},
+      {"10.77.9.9", "gone", "KX-200", true, 0},
+  };
+  const e2e::RunResult result = sandbox_->run({"--json"}, on_admin_side());
+  EXPECT_EQ(result.status, 0) << result.err;
+  const nlohmann::json list = nlohmann::json::parse(result.out);
+  ASSERT_EQ(list.size(), std::size(kExpected)) << result.out;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const auto& e = kExpected[i];
+    SCOPED_TRACE(e.address);
+    EXPECT_EQ(list[i]["address"], e.address);
+    EXPECT_EQ(list[i]["name"], e.name);
+    EXPECT_EQ(list[i]["model"], e.model ? nlohmann::json(e.model) : nlohmann::json(nullptr));
+    EXPECT_EQ(list[i]["registered"], e.registered);
+    EXPECT_EQ(list[i]["services"].size(), e.services);
+  }
+  EXPECT_EQ(list[4]["services"], nlohmann::json({"_uscan._tcp", "_scanner._tcp"}));
+  EXPECT_EQ(list[8]["announced"], "'$(touch /tmp/p5)'");
+}
+
+TEST_F(FindOnLan, DaemonThatStopsAnsweringCostsNoMoreThanTheTimeout) {
+  const auto started = std::chrono::steady_clock::now();
+  const e2e::RunResult result = sandbox_->shell(
+      "kill -STOP \"$(cat /run/avahi-daemon/pid)\" || exit 99\n"
+      "\"$KX\" --protocol dnssd --timeout 1; status=$?\n"
+      "kill -CONT \"$(cat /run/avahi-daemon/pid)\"\n"
+      "exit $status\n",
+      on_admin_side());
+  EXPECT_EQ(result.status, 1) << result.out;
+  EXPECT_NE(result.err.find("DNS-SD: no answer before the timeout"), std::string::npos)
+      << result.err;
+  // One second of timeout and half a second of grace, not the bus's own
+  // 25 s timeout of a call.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
+
+// Runs that never reach a daemon: bad usage, help, and no daemon at all.
+TEST(FindWithoutLan, UsageHelpAndMissingDaemon) {
+  KXSANE_REQUIRE_SANDBOX();
+  // A network and a /run of its own, without bus or daemon.
+  RunOptions no_daemon;
+  no_daemon.enter = {"unshare", "-n",      "-m", "--propagation",
+                     "private", "/bin/sh", "-c", "mount -t tmpfs kxsane-run /run && exec \"$@\"",
+                     "sh"};
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* err;  // a part of standard error
+  } kCases[] = {
+      {{"--help"}, 0, ""},
+      {{"--bogus"}, 2, "unknown option --bogus"},
+      {{"--timeout", "61"}, 2, "invalid value for --timeout"},
+      {{"--timeout=0"}, 2, "invalid value for --timeout"},
+      {{"--protocol", "smb"}, 2, "invalid value for --protocol"},
+      {{"--json", "--add"}, 2, "do not go together"},
+      {{"--protocol", "dnssd"}, 1, "start avahi-daemon"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.args.front());
+    Sandbox sandbox;
+    // Timed inside the namespace: the program alone, not the sandbox.
+    std::string script = "start=$(date +%s%N)\n\"$KX\"";
+    for (const std::string& arg : c.args) script += " " + e2e::sh_quote(arg);
+    script +=
+        "\nstatus=$?\necho $(( ($(date +%s%N) - start) / 1000000 )) > \"$WORK/ms\"\n"
+        "exit $status\n";
+    const e2e::RunResult result = sandbox.shell(script, no_daemon);
+    std::ifstream ms(sandbox.work() + "/ms");
+    int elapsed_ms = -1;
+    ms >> elapsed_ms;
+    EXPECT_GE(elapsed_ms, 0);
+    EXPECT_LT(elapsed_ms, 1000);
+    EXPECT_EQ(result.status, c.status) << result.err;
+    EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+    if (c.status == 0) {
+      EXPECT_NE(result.out.find("Usage: kxsanefind4"), std::string::npos);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kxsane

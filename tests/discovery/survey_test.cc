@@ -1,0 +1,104 @@
+#include "discovery/survey.h"
+
+#include <gtest/gtest.h>
+
+namespace kxsane {
+namespace {
+
+const std::vector<std::string> kModels = {"KX", "KX-100", "KX-200", "KX-200Pro"};
+
+TEST(MatchModel, ExactTextsFirstThenLongestWholeWordsWithoutRegardToCase) {
+  const struct {
+    std::vector<std::string> texts;
+    std::string words;
+    std::optional<std::string> model;
+  } kCases[] = {
+      {{"KX-200", "KX-100"}, "KX-100", "KX-200"},  // the first exact text wins
+      {{"kx-100"}, "", std::nullopt},              // exact means exact case
+      {{"Acme"}, "Kestrel kx-200pro Series", "KX-200Pro"},
+      {{}, "Kestrel KX-200", "KX-200"},  // "KX" occurs too, but is shorter
+      {{}, "Kestrel KX-2000", "KX"},     // "KX-200" is not a whole word here
+      {{}, "AKX-1000", std::nullopt},
+      {{}, "", std::nullopt},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.words);
+    EXPECT_EQ(match_model(kModels, c.texts, c.words), c.model);
+  }
+}
+
+TEST(SuggestedName, RunsOfOtherBytesBecomeOneUnderscoreWithin32Characters) {
+  const struct {
+    std::string text;
+    std::string name;
+  } kCases[] = {
+      {"Office KX", "Office_KX"},
+      {"a  /$(b)", "a_b_"},
+      {"Büro-1_x", "B_ro-1_x"},
+      {std::string(40, 'k'), std::string(32, 'k')},
+      {"", ""},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(friendly_name_from(c.text), c.name) << c.text;
+}
+
+TEST(SuggestedName, TakenNamesGetTheFirstFreeSuffixWithinTheLimit) {
+  const std::string long_name(32, 'k');
+  const struct {
+    std::string base;
+    std::unordered_set<std::string> taken;
+    std::string name;
+  } kCases[] = {
+      {"lab", {}, "lab"},
+      {"lab", {"lab", "lab-2"}, "lab-3"},
+      {long_name, {long_name}, std::string(30, 'k') + "-2"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(unique_name(c.base, c.taken), c.name) << c.base;
+}
+
+Sighting sighting(std::string service, std::string name, std::string host, std::string address,
+                  std::string mdl) {
+  return {std::move(service), std::move(name), std::move(host), std::move(address), {mdl}, "", mdl};
+}
+
+TEST(Survey, MergesByAddressReportsRegisteredAndNamesTheRest) {
+  const std::vector<Sighting> sightings = {
+      sighting("_scanner._tcp", "Twin scanner", "kx5.local", "10.0.0.5", "KX-100"),
+      sighting("_uscan._tcp", "Twin", "kx5.local", "10.0.0.5", "KX-100"),
+      sighting("_uscan._tcp", "Lab", "KX4.local", "10.0.0.40", "KX-200"),
+      sighting("_uscan._tcp", "office", "kx3.local", "10.0.0.3", "Acme"),
+      sighting("_uscan._tcp", "office", "kx2.local", "10.0.0.2", "KX-100"),
+      sighting("_uscan._tcp", "nowhere", "kx9.local", "", "KX-100"),
+  };
+  const std::vector<RegisteredScanner> registered = {
+      {"office", "KX-100", "10.9.9.9", ""},
+      {"lab", "KX-200", "", "kx4"},
+      {"gone", "KX-100", "10.9.9.8", ""},
+  };
+  const struct {
+    std::string name;
+    std::optional<std::string> model;
+    std::string address;
+    std::vector<std::string> services;
+    bool registered;
+  } kExpected[] = {
+      {"office-2", "KX-100", "10.0.0.2", {"_uscan._tcp"}, false},
+      {"office-3", std::nullopt, "10.0.0.3", {"_uscan._tcp"}, false},
+      {"Twin", "KX-100", "10.0.0.5", {"_uscan._tcp", "_scanner._tcp"}, false},
+      {"lab", "KX-200", "10.0.0.40", {"_uscan._tcp"}, true},
+      {"office", "KX-100", "10.9.9.9", {}, true},
+      {"gone", "KX-100", "10.9.9.8", {}, true},
+  };
+  const std::vector<FoundScanner> found = survey(sightings, kModels, registered);
+  ASSERT_EQ(found.size(), std::size(kExpected));
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    SCOPED_TRACE(kExpected[i].address);
+    EXPECT_EQ(found[i].name, kExpected[i].name);
+    EXPECT_EQ(found[i].model, kExpected[i].model);
+    EXPECT_EQ(found[i].address, kExpected[i].address);
+    EXPECT_EQ(found[i].services, kExpected[i].services);
+    EXPECT_EQ(found[i].registered, kExpected[i].registered);
+  }
+}
+
+}  // namespace
+}  // namespace kxsane
