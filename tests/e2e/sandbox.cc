@@ -283,17 +283,12 @@ RunResult Sandbox::shell(const std::string& script, const RunOptions& options) {
     // side), unshare(1) and mount(8) make the mount namespace.
     write_file(work_ + "/enter.sh",
                "mount --rbind /tmp " + std::string(kHostTmpInside) +
-                   " || exit 89
-"
-                   "mount -t tmpfs -o mode=0755 kxsane-etc /etc/opt || exit 90
-"
-                   "mount -t tmpfs -o mode=1777 kxsane-tmp /tmp || exit 91
-"
-                   "mkdir -p /etc/opt/kestrel/scanner || exit 92
-"
+                   " || exit 89\n"
+                   "mount -t tmpfs -o mode=0755 kxsane-etc /etc/opt || exit 90\n"
+                   "mount -t tmpfs -o mode=1777 kxsane-tmp /tmp || exit 91\n"
+                   "mkdir -p /etc/opt/kestrel/scanner || exit 92\n"
                    ". " +
-                   sh_quote(inside(work_ + "/runner.sh")) + "
-");
+                   sh_quote(inside(work_ + "/runner.sh")) + "\n");
     std::vector<std::string> command = options.enter;
     for (const char* arg : {"unshare", "-m", "--propagation", "private", "/bin/sh"})
       command.emplace_back(arg);
