@@ -1,4 +1,4 @@
-# Install rules and the Debian package.
+# Install rules.
 #
 # `cmake --install` puts the programs, the manual pages, the bash completion
 # and the copyright and changelog files under the prefix (component Runtime);
@@ -12,10 +12,11 @@
 # leaves it to the package or to the administrator. No file is ever installed
 # into it, so an administrator's configuration survives any install.
 #
-# `cpack -G DEB` packages the Runtime component only. The package owns no
-# path below /etc: its maintainer scripts (packaging/debian) create the
-# configuration directory when it is missing and, on purge, remove only what
-# is still empty, so dpkg never replaces or removes the administrator's
+# debian/ builds the Debian package and packaging/rpm/ the RPM package from
+# these rules. Neither package owns a path below /etc: the Debian package's
+# maintainer scripts create the configuration directory when it is missing
+# and, on purge, remove only what is still empty; the RPM package makes it in
+# %post. So no package manager ever replaces or removes the administrator's
 # device configuration file, saved configurations or model description files.
 include(GNUInstallDirs)
 
@@ -49,22 +50,11 @@ foreach(page kxsaneconfig4.8 kxsanescramble4.1 kxsanefind4.1)
   string(REGEX REPLACE "^.*\\.([0-9])$" "\\1" section "${page}")
   kxsane_install_gzipped("${KXSANE_PACKAGING_DIR}/${page}" "${CMAKE_INSTALL_MANDIR}/man${section}")
 endforeach()
-kxsane_install_gzipped("${KXSANE_PACKAGING_DIR}/debian/changelog" "${CMAKE_INSTALL_DOCDIR}")
+kxsane_install_gzipped("${PROJECT_SOURCE_DIR}/debian/changelog" "${CMAKE_INSTALL_DOCDIR}")
 add_custom_target(kxsane_docs ALL DEPENDS ${kxsane_compressed_docs})
 
-# The copyright file in Debian's machine-readable format, made from LICENSE:
-# its copyright line, and the licence text as the format's indented block.
-file(READ "${PROJECT_SOURCE_DIR}/LICENSE" kxsane_license)
-string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" _ "${kxsane_license}")
-set(KXSANE_COPYRIGHT "${CMAKE_MATCH_1}")
-string(REGEX REPLACE "^.*\n(Permission )" "\\1" kxsane_license "${kxsane_license}")
-string(STRIP "${kxsane_license}" kxsane_license)
-string(REGEX REPLACE "\n\n" "\n.\n" kxsane_license "${kxsane_license}")
-string(REPLACE "\n" "\n " kxsane_license "${kxsane_license}")
-set(KXSANE_LICENSE_TEXT " ${kxsane_license}")
-configure_file("${KXSANE_PACKAGING_DIR}/debian/copyright.in" "${PROJECT_BINARY_DIR}/doc/copyright"
-               @ONLY)
-install(FILES "${PROJECT_BINARY_DIR}/doc/copyright" DESTINATION "${CMAKE_INSTALL_DOCDIR}"
+# The licence in Debian's machine-readable format.
+install(FILES "${PROJECT_SOURCE_DIR}/debian/copyright" DESTINATION "${CMAKE_INSTALL_DOCDIR}"
         COMPONENT Runtime)
 
 # Loaded on demand by bash-completion, which looks the file up by the
@@ -106,45 +96,3 @@ install(CODE [[
     endforeach()
   endif()
 ]] COMPONENT Config)
-
-# The Debian package.
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME kxsaneconfig4)
-set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
-set(CPACK_PACKAGE_VENDOR "Kestrel")
-# Whoever builds the package for a site sets their own address here.
-set(KXSANE_PACKAGE_MAINTAINER "kxsaneconfig4 maintainers <kxsaneconfig4@example.org>"
-    CACHE STRING "Maintainer of the Debian package, as \"Name <address>\"")
-set(CPACK_PACKAGE_CONTACT "${KXSANE_PACKAGE_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "configuration tool for network scanners of the kxscan4 SANE backend")
-# Lines under 80 characters: package managers show them as they are.
-set(CPACK_PACKAGE_DESCRIPTION
-    "kxsaneconfig4 registers network scanners with the kxscan4 SANE backend,
-each under a friendly name with its model and its IPv4 address or node name,
-and removes them again. It lists the supported models and the registered
-scanners, pings the registered scanners, prints a diagnosis report, switches
-a logging line, and saves and restores the device configuration under labels.
-kxsanefind4 finds the scanners that announce themselves on the LAN over
-DNS-SD, through the Avahi daemon, and prints the lines that register them.
-kxsanescramble4 writes model description files.")
-set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};Runtime;/")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION admin)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The shared libraries come from dpkg-shlibdeps (package dpkg-dev). The
-# programs that the tool runs through the shell (bash, which runs every
-# pipeline; cat, uniq and ls from coreutils; sed) are in Essential packages,
-# which every Debian system has and no package names.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# kxsanefind4 links libavahi-client3, which dpkg-shlibdeps puts in Depends
-# (naming it here too would list it twice), and browses through the Avahi
-# daemon, which a machine may do without.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "iputils-ping, sane-utils, avahi-daemon")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${KXSANE_PACKAGING_DIR}/debian/postinst"
-                                       "${KXSANE_PACKAGING_DIR}/debian/postrm")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-include(CPack)

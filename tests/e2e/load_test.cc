@@ -17,25 +17,32 @@ constexpr int kSwitchers = 10;  // the last ones switch logging on and off
 
 // Writer i adds w<i>x<k> for k = 0, 1, ... and removes every other name it
 // added; each success (a command that prints nothing) is logged as "+name"
-// or "-name" in $WORK/load.<i>. Every writer makes at least two turns, and
-// goes on until the three seconds are over.
+// or "-name" in $WORK/load.<i>. A command that waited its bounded time for
+// the lock and said so changed nothing, as told: it is logged as "told".
+// Every writer makes at least two turns, and goes on until the three seconds
+// are over.
 // clang-format off
 constexpr char kScript[] = R"script(
 end=$(( $(date +%s) + 3 ))
+log() {
+  case $2 in
+    '') echo "$1" ;;
+    *'locked by another run (waited 15 s)') echo "told $1 $2" ;;
+    *) echo "failed $1 $2" ;;
+  esac >> "$WORK/load.$i"
+}
 writer() {
   i=$1 k=0
   while [ "$k" -lt 2 ] || [ "$(date +%s)" -lt "$end" ]; do
     if [ "$i" -ge $(( WRITERS - SWITCHERS )) ]; then
       if [ $(( k % 2 )) -eq 0 ]; then opt=-LI; else opt=-LO; fi
-      out=$("$KX" $opt)
-      if [ -z "$out" ]; then echo "switch $opt" >> "$WORK/load.$i"; else echo "failed $opt $out" >> "$WORK/load.$i"; fi
+      log "switch $opt" "$("$KX" $opt)"
     else
       name=w${i}x$k
-      out=$("$KX" -a name=$name model=M-1 ip=10.0.$i.$(( k % 250 )))
-      if [ -z "$out" ]; then echo "+$name" >> "$WORK/load.$i"; else echo "failed $name $out" >> "$WORK/load.$i"; fi
+      log "+$name" "$("$KX" -a name=$name model=M-1 ip=10.0.$i.$(( k % 250 )))"
       if [ $(( k % 2 )) -eq 1 ]; then
         old=w${i}x$(( k - 1 ))
-        if [ -z "$("$KX" -r $old)" ]; then echo "-$old" >> "$WORK/load.$i"; fi
+        log "-$old" "$("$KX" -r $old)"
       fi
     fi
     k=$(( k + 1 ))

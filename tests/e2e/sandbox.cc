@@ -1,6 +1,8 @@
 #include "e2e/sandbox.h"
 
+#include <sched.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <utility>
@@ -38,6 +41,16 @@ void write_file(const std::string& path, const std::string& content, bool execut
     ::chmod(path.c_str(), 0755);
 }
 
+// Waits for `pid` and returns its exit status (-1 when it was killed).
+int wait_for(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR)
+      return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // Runs argv and returns its exit status (-1 when it cannot run or is killed).
 int spawn_and_wait(const std::vector<std::string>& args) {
   std::vector<char*> argv;
@@ -47,12 +60,7 @@ int spawn_and_wait(const std::vector<std::string>& args) {
   pid_t pid = 0;
   if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
     return -1;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR)
-      return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return wait_for(pid);
 }
 
 bool under_tmp(const std::string& path) {
@@ -76,12 +84,32 @@ std::string stub_script(const std::string& name, const std::string& work) {
          name + ": %s\\n' \"$*\"\n";
 }
 
+// Directories of links to every program on the test's PATH but some, made
+// once per process and set of hidden programs (a few thousand links each),
+// and removed when the process ends.
+class LinkFarms {
+ public:
+  ~LinkFarms() {
+    std::error_code ignored;
+    for (const auto& [hidden, dir] : dirs_) fs::remove_all(dir, ignored);
+  }
+  std::map<std::set<std::string>, std::string>& dirs() { return dirs_; }
+
+ private:
+  std::map<std::set<std::string>, std::string> dirs_;
+};
+
 // A directory of links to every program on the test's PATH except `hidden`.
-std::string path_without(const std::string& work, const std::vector<std::string>& hidden) {
-  std::string dir = work + "/path-without";
+std::string path_without(const std::vector<std::string>& hidden) {
+  static LinkFarms farms;
+  const std::set<std::string> skip(hidden.begin(), hidden.end());
+  std::string& dir = farms.dirs()[skip];
+  if (!dir.empty())
+    return Sandbox::inside(dir);
+  dir = std::string(KXSANE_E2E_WORK_ROOT) + "/path-without." + std::to_string(::getpid());
+  for (const auto& name : skip) dir += "-" + name;
   fs::remove_all(dir);
   fs::create_directories(dir);
-  const std::set<std::string> skip(hidden.begin(), hidden.end());
   std::stringstream path(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
   std::string entry;
   while (std::getline(path, entry, ':')) {
@@ -98,6 +126,33 @@ std::string path_without(const std::string& work, const std::vector<std::string>
     }
   }
   return Sandbox::inside(dir);
+}
+
+// Runs /bin/sh `script_path` in a new private mount namespace that has the
+// host's /tmp bound at /mnt, fresh tmpfs mounts over /etc/opt and /tmp, and
+// /etc/opt/kestrel/scanner; returns the script's exit status, 88 when the
+// namespace could not be made, -1 when nothing could run. The namespace is
+// set up here rather than by unshare(1) and mount(8): a test makes hundreds
+// of runs, and each program started costs more than the system calls.
+int run_in_namespace(const std::string& script_path) {
+  const char* argv[] = {"/bin/sh", script_path.c_str(), nullptr};
+  const pid_t pid = fork();
+  if (pid < 0)
+    return -1;
+  if (pid == 0) {
+    const bool ready = ::unshare(CLONE_NEWNS) == 0 &&
+                       ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                       ::mount("/tmp", kHostTmpInside, nullptr, MS_BIND | MS_REC, nullptr) == 0 &&
+                       ::mount("kxsane-etc", "/etc/opt", "tmpfs", 0, "mode=0755") == 0 &&
+                       ::mount("kxsane-tmp", "/tmp", "tmpfs", 0, "mode=1777") == 0 &&
+                       ::mkdir("/etc/opt/kestrel", 0755) == 0 &&
+                       ::mkdir("/etc/opt/kestrel/scanner", 0755) == 0;
+    if (!ready)
+      _exit(88);
+    ::execv(argv[0], const_cast<char**>(argv));
+    _exit(127);
+  }
+  return wait_for(pid);
 }
 
 }  // namespace
@@ -156,12 +211,9 @@ const std::string& Sandbox::unavailable_reason() {
       return std::string("not running as root, so no mount namespace");
     if (!fs::is_directory("/etc/opt") || !fs::is_directory(kHostTmpInside))
       return std::string("/etc/opt or ") + kHostTmpInside + " does not exist";
-    const int status = spawn_and_wait({"unshare", "-m", "--propagation", "private", "/bin/sh", "-c",
-                                       std::string("mount --rbind /tmp ") + kHostTmpInside +
-                                           " && mount -t tmpfs kxsane-probe /etc/opt"
-                                           " && mount -t tmpfs kxsane-probe /tmp"});
+    const int status = run_in_namespace("/dev/null");
     if (status != 0) {
-      return std::string("cannot make a private mount namespace with tmpfs mounts (unshare -m)");
+      return std::string("cannot make a private mount namespace with tmpfs mounts (unshare)");
     }
     return std::string();
   }();
@@ -198,19 +250,13 @@ RunResult Sandbox::shell(const std::string& script, const RunOptions& options) {
   const std::string w = sh_quote(inside(work_));
   std::string path = "\"$WORK/stubs:$PATH\"";
   if (!options.hidden_tools.empty()) {
-    path = "\"$WORK/stubs:" + path_without(work_, options.hidden_tools) + "\"";
+    path = "\"$WORK/stubs:" + path_without(options.hidden_tools) + "\"";
   }
   std::string runner =
       "set -u\n"
       "WORK=" +
       w +
       "\n"
-      "mount --rbind /tmp " +
-      std::string(kHostTmpInside) +
-      " || exit 89\n"
-      "mount -t tmpfs -o mode=0755 kxsane-etc /etc/opt || exit 90\n"
-      "mount -t tmpfs -o mode=1777 kxsane-tmp /tmp || exit 91\n"
-      "mkdir -p /etc/opt/kestrel/scanner\n"
       "CFG=" +
       std::string(kCfgDir) + "\n";
   if (!options.config_fs_size.empty()) {
@@ -232,17 +278,38 @@ RunResult Sandbox::shell(const std::string& script, const RunOptions& options) {
             "cd /\n"
             "/bin/sh \"$WORK/script.sh\" > \"$WORK/stdout\" 2> \"$WORK/stderr\"\n"
             "echo $? > \"$WORK/status\"\n"
-            "rm -rf \"$WORK/state/kxscan4\" && cp -a \"$CFG\" \"$WORK/state/kxscan4\" || exit 95\n"
+            "cp -a \"$CFG\" \"$WORK/state-after\" || exit 95\n"
             "LC_ALL=C ls -A /tmp > \"$WORK/tmp-entries\"\n";
   write_file(work_ + "/script.sh", script);
   write_file(work_ + "/runner.sh", runner);
   std::remove((work_ + "/status").c_str());
+  fs::remove_all(work_ + "/state-after");
 
-  std::vector<std::string> command = options.enter;
-  for (const char* arg : {"unshare", "-m", "--propagation", "private", "/bin/sh"})
-    command.emplace_back(arg);
-  command.push_back(work_ + "/runner.sh");
-  const int runner_status = spawn_and_wait(command);
+  int runner_status = -1;
+  if (options.enter.empty()) {
+    runner_status = run_in_namespace(work_ + "/runner.sh");
+  } else {
+    // Under a command that enters other namespaces first (a test LAN's
+    // side), unshare(1) and mount(8) make the mount namespace.
+    write_file(work_ + "/enter.sh",
+               "mount --rbind /tmp " + std::string(kHostTmpInside) +
+                   " || exit 89\n"
+                   "mount -t tmpfs -o mode=0755 kxsane-etc /etc/opt || exit 90\n"
+                   "mount -t tmpfs -o mode=1777 kxsane-tmp /tmp || exit 91\n"
+                   "mkdir -p /etc/opt/kestrel/scanner || exit 92\n"
+                   ". " +
+                   sh_quote(inside(work_ + "/runner.sh")) + "\n");
+    std::vector<std::string> command = options.enter;
+    for (const char* arg : {"unshare", "-m", "--propagation", "private", "/bin/sh"})
+      command.emplace_back(arg);
+    command.push_back(work_ + "/enter.sh");
+    runner_status = spawn_and_wait(command);
+  }
+  // The state the run left replaces the one it found.
+  if (fs::is_directory(work_ + "/state-after")) {
+    fs::remove_all(state_path());
+    fs::rename(work_ + "/state-after", state_path());
+  }
   RunResult result;
   result.out = read_file(work_ + "/stdout").value_or("");
   result.err = read_file(work_ + "/stderr").value_or("");
