@@ -13,6 +13,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/wait_for.h"
+
 namespace kxsane::lan {
 
 namespace fs = std::filesystem;
@@ -40,14 +42,7 @@ std::string read_file(const std::string& path) {
   return content.str();
 }
 
-int wait_for(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR)
-      return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using kxsane::testing::wait_for;
 
 // Starts `args` with standard output into `out_fd` (or unchanged for -1)
 // and standard error with it; returns its process id, or -1.

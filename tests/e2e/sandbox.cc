@@ -16,6 +16,8 @@
 #include <sstream>
 #include <utility>
 
+#include "support/wait_for.h"
+
 namespace kxsane::e2e {
 
 namespace fs = std::filesystem;
@@ -41,15 +43,7 @@ void write_file(const std::string& path, const std::string& content, bool execut
     ::chmod(path.c_str(), 0755);
 }
 
-// Waits for `pid` and returns its exit status (-1 when it was killed).
-int wait_for(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR)
-      return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using kxsane::testing::wait_for;
 
 // Runs argv and returns its exit status (-1 when it cannot run or is killed).
 int spawn_and_wait(const std::vector<std::string>& args) {
