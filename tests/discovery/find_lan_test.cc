@@ -151,10 +151,8 @@ TEST_F(FindOnLan, JsonListsSeenAndRegisteredScanners) {
       {"10.77.1.9", "Junk_kxsaneconfig4_-a_name_x", nullptr, false, 1},
       {"10.77.9.9", "gone", "KX-200", true, 0},
   };
-  const e2e::RunResult result = sandbox_->run({"--json"}, on_admin_side());
-  EXPECT_EQ(result.status, 0) << result.err;
-  const nlohmann::json list = nlohmann::json::parse(result.out);
-  ASSERT_EQ(list.size(), std::size(kExpected)) << result.out;
+  const nlohmann::json list = run_json();
+  ASSERT_EQ(list.size(), std::size(kExpected)) << list.dump(2);
   for (std::size_t i = 0; i < list.size(); ++i) {
     const auto& e = kExpected[i];
     lan::expect_json_scanner(list[i], e.address, e.name, e.model);

@@ -72,10 +72,8 @@ TEST_F(FindOverWsd, ListsEveryScannerOnceAndNothingElse) {
       {"10.77.0.14", "scanner", nullptr, {"wsd"}},    // never answered the Get
       {"10.77.0.18", "scanner-2", nullptr, {"wsd"}},  // answered too much
   };
-  const e2e::RunResult result = sandbox_->run({"--json"}, on_admin_side());
-  EXPECT_EQ(result.status, 0) << result.err;
-  const nlohmann::json list = nlohmann::json::parse(result.out);
-  ASSERT_EQ(list.size(), std::size(kExpected)) << result.out;
+  const nlohmann::json list = run_json();
+  ASSERT_EQ(list.size(), std::size(kExpected)) << list.dump(2);
   for (std::size_t i = 0; i < list.size(); ++i) {
     const auto& e = kExpected[i];
     lan::expect_json_scanner(list[i], e.address, e.name, e.model);

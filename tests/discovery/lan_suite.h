@@ -65,6 +65,16 @@ class LanSuite : public ::testing::Test {
     return options;
   }
 
+  // Runs `kxsanefind4 --json` on the admin side; the list it printed (a
+  // failure and an empty list when it failed or printed something else).
+  nlohmann::json run_json() const {
+    const e2e::RunResult result = sandbox_->run({"--json"}, on_admin_side());
+    EXPECT_EQ(result.status, 0) << result.err;
+    nlohmann::json list = nlohmann::json::parse(result.out, nullptr, false);
+    EXPECT_TRUE(list.is_array()) << result.out;
+    return list.is_array() ? list : nlohmann::json::array();
+  }
+
   static inline std::unique_ptr<Lan> lan_;
   static inline std::string setup_error_;
   std::unique_ptr<e2e::Sandbox> sandbox_;

@@ -202,8 +202,7 @@ TEST_F(ModelFile, LinesAcrossReadChunksAreWhole) {
 }
 
 TEST(ModelTable, FileNameFilter) {
-  for (const char* good : {"a.ini", "abcd.ini", "x.ini.ini"})
-    EXPECT_TRUE(is_model_file_name(good));
+  for (const char* good : {"a.ini", "abcd.ini", "x.ini.ini"}) EXPECT_TRUE(is_model_file_name(good));
   for (const char* bad : {".ini", ".hidden.ini", "b.INI", "c.ini.bak", "ini", "", "a.in"})
     EXPECT_FALSE(is_model_file_name(bad)) << bad;
   EXPECT_FALSE(is_model_file_name(nullptr));
