@@ -17,10 +17,6 @@ namespace kxsane {
 
 namespace {
 
-std::string capped(std::string_view text) {
-  return std::string(text.substr(0, kMaxAnnouncedText));
-}
-
 bool same_key(const std::string& key, const char* wanted) {
   return key.size() == std::strlen(wanted) &&
          std::equal(key.begin(), key.end(), wanted, [](char a, char b) {
@@ -32,7 +28,7 @@ bool same_key(const std::string& key, const char* wanted) {
 std::string txt_value(const DnssdRecord& record, const char* key) {
   for (const auto& [k, v] : record.txt) {
     if (same_key(k, key))
-      return capped(v);
+      return capped_text(v);
   }
   return "";
 }
@@ -48,10 +44,10 @@ std::string without_parentheses(std::string product) {
 
 Sighting sighting_from_dnssd(const DnssdRecord& record) {
   Sighting sighting;
-  sighting.service = capped(record.service);
-  sighting.name = capped(record.name);
-  sighting.host = capped(record.host);
-  sighting.address = capped(record.address);
+  sighting.service = capped_text(record.service);
+  sighting.name = capped_text(record.name);
+  sighting.host = capped_text(record.host);
+  sighting.address = capped_text(record.address);
   const std::string mdl = txt_value(record, "mdl");
   const std::string product = without_parentheses(txt_value(record, "product"));
   const std::string ty = txt_value(record, "ty");

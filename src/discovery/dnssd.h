@@ -31,10 +31,9 @@ struct DnssdRecord {
 // (the empty ones left out), the words searched are "ty", and the announced
 // make and model are "usb_MFG" and "mdl" (else "ty", else the product). TXT
 // keys are compared without regard to case; the first of a key counts. Every
-// text is cut to kMaxAnnouncedText bytes.
+// text is cut by capped_text().
 Sighting sighting_from_dnssd(const DnssdRecord& record);
 
-inline constexpr std::size_t kMaxAnnouncedText = 255;
 // At most this many instances are resolved in one run: a LAN that announces
 // more is not a LAN of scanners, and memory stays bounded.
 inline constexpr std::size_t kMaxDnssdInstances = 1024;

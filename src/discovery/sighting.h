@@ -4,10 +4,25 @@
 // without cleaning and quoting.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kxsane {
+
+// The most bytes of any one text a protocol keeps from an answer.
+inline constexpr std::size_t kMaxSightingText = 255;
+
+// `text` cut to kMaxSightingText bytes, never inside a UTF-8 sequence.
+inline std::string capped_text(std::string_view text) {
+  if (text.size() > kMaxSightingText) {
+    std::size_t cut = kMaxSightingText;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    text = text.substr(0, cut);
+  }
+  return std::string(text);
+}
 
 struct Sighting {
   // "_uscan._tcp", "_uscans._tcp", "_scanner._tcp" for DNS-SD, "wsd" for

@@ -76,18 +76,12 @@ std::vector<std::string_view> words(std::string_view text) {
   return found;
 }
 
-// The element's text without surrounding white space, cut at
-// kMaxWsdTextBytes (never inside a UTF-8 sequence).
+// The element's text without surrounding white space, cut by capped_text().
 std::string text_of(pugi::xml_node node) {
   std::string_view text = node.child_value();
   while (!text.empty() && is_xml_space(text.front())) text.remove_prefix(1);
   while (!text.empty() && is_xml_space(text.back())) text.remove_suffix(1);
-  if (text.size() > kMaxWsdTextBytes) {
-    std::size_t cut = kMaxWsdTextBytes;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-    text = text.substr(0, cut);
-  }
-  return std::string(text);
+  return capped_text(text);
 }
 
 // A URI that can go into a message of ours as it is: printable ASCII

@@ -18,8 +18,8 @@
 namespace kxsane {
 
 // Longest text kept from an answer (an endpoint address, a name, a model);
-// longer ones are cut.
-inline constexpr std::size_t kMaxWsdTextBytes = 256;
+// longer ones are cut, as every protocol cuts them.
+inline constexpr std::size_t kMaxWsdTextBytes = kMaxSightingText;
 
 // A fresh "urn:uuid:..." (random, version 4) for a message's MessageID.
 std::string new_message_id();
