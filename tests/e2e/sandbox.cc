@@ -122,7 +122,8 @@ std::string path_without(const std::vector<std::string>& hidden) {
   return Sandbox::inside(dir);
 }
 
-// Runs /bin/sh `script_path` in a new private mount namespace that has the
+// Runs /bin/sh `script_path` (a path as the namespace sees it, see
+// Sandbox::inside) in a new private mount namespace that has the
 // host's /tmp bound at /mnt, fresh tmpfs mounts over /etc/opt and /tmp, and
 // /etc/opt/kestrel/scanner; returns the script's exit status, 88 when the
 // namespace could not be made, -1 when nothing could run. The namespace is
@@ -281,7 +282,7 @@ RunResult Sandbox::shell(const std::string& script, const RunOptions& options) {
 
   int runner_status = -1;
   if (options.enter.empty()) {
-    runner_status = run_in_namespace(work_ + "/runner.sh");
+    runner_status = run_in_namespace(inside(work_ + "/runner.sh"));
   } else {
     // Under a command that enters other namespaces first (a test LAN's
     // side), unshare(1) and mount(8) make the mount namespace.
