@@ -14,8 +14,9 @@
 #include "../tests/support/device_line.h"
 #include "common/shell_command.h"
 #include "common/text.h"
-#include "registry/add_device.h"
+#include "cli/add_command.h"
 #include "registry/device_list.h"
+#include "registry/registration.h"
 #include "shell_words.h"
 
 using kxsane::fuzz::check;
@@ -61,27 +62,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(dots == 3 && std::strstr(ip, "..") == nullptr && ip[0] != '.');
   }
 
-  // The line the add command would write reads back into the same fields.
+  // The line an add would write reads back into the same fields.
+  const kxsane::DeviceList empty("/nonexistent");
+  const kxsane::ModelTable no_models("/nonexistent", "/nonexistent");
+  const kxsane::AddOutcome outcome =
+      kxsane::decide_add({name, model, ip, node}, kxsane::RegistryState(empty), no_models);
   kxsane::strip_whitespace(model);
   kxsane::strip_whitespace(ip);
   kxsane::strip_whitespace(node);
-  std::string refusal;
-  if (kxsane::is_valid_friendly_name(name)) {
-    if (const auto line = kxsane::device_line_for(name, model, "Unknown", ip, node, refusal)) {
-      kxsane::DeviceRecord record;
-      check(kxsane::parse_device_line(*line, record));
-      const std::string quoted = std::string("\"") + model + "\"";
-      if (line->size() <= 276 && quoted.size() < 64) {
-        check(std::strcmp(record.fields[kxsane::kFriendlyName], name) == 0);
-        check(record.fields[kxsane::kModelName] == quoted);
-        check(std::strcmp(record.fields[kxsane::kUsbIds], "Unknown") == 0);
-        const bool by_node = node[0] != '\0';
-        check(std::strcmp(record.fields[by_node ? kxsane::kNodeName : kxsane::kIpAddress],
-                          by_node ? node : ip) == 0);
-      }
-    } else {
-      check(!refusal.empty());
+  if (outcome.status.ok()) {
+    check(kxsane::is_valid_friendly_name(name));
+    kxsane::DeviceRecord record;
+    check(kxsane::parse_device_line(outcome.line, record));
+    const std::string quoted = std::string("\"") + model + "\"";
+    if (outcome.line.size() <= 276 && quoted.size() < 64) {
+      check(std::strcmp(record.fields[kxsane::kFriendlyName], name) == 0);
+      check(record.fields[kxsane::kModelName] == quoted);
+      check(std::strcmp(record.fields[kxsane::kUsbIds], "Unknown") == 0);
+      const bool by_node = node[0] != '\0';
+      check(std::strcmp(record.fields[by_node ? kxsane::kNodeName : kxsane::kIpAddress],
+                        by_node ? node : ip) == 0);
     }
+  } else {
+    check(outcome.status.refused() && !outcome.status.message().empty());
   }
 
   // Every -r name is one literal pattern, whatever it holds.

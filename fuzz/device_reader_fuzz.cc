@@ -113,8 +113,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (file == nullptr)
     return 0;
   kxsane::DeviceList devices("/nonexistent/kxsanenetdevice4.cfg");
-  const int count = devices.read_device_stream(file);
+  const kxsane::Result<int> read = devices.read_device_stream(file);
   std::fclose(file);
+  check(read.ok());
+  const int count = *read;
   check(count >= 0 && static_cast<std::size_t>(count) <= size);
   const std::vector<Fields> expected =
       reference_records({reinterpret_cast<const char*>(data), size});

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "discovery/dnssd.h"
 #include "discovery/report.h"
 #include "discovery/survey.h"
-#include "registry/add_device.h"
 #include "shell_words.h"
 
 using kxsane::fuzz::check;
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(words && words->size() == 5);  // a command line is five literal words
     check((*words)[0] == "kxsaneconfig4" && (*words)[1] == "-a");  // only kxsaneconfig4 -a runs
     const std::string name = (*words)[2].substr(5);
-    check((*words)[2].rfind("name=", 0) == 0 && kxsane::is_valid_friendly_name(name.c_str()) &&
+    check((*words)[2].rfind("name=", 0) == 0 && kxsane::is_valid_friendly_name(name) &&
           name.size() <= kxsane::kMaxSuggestedName);  // a valid suggested name
     check((*words)[4] == "ip=" + record.address);     // the announcing address
   }

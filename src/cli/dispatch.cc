@@ -1,17 +1,20 @@
 #include "cli/dispatch.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "cli/add_command.h"
 #include "common/paths.h"
 #include "common/signal_cleanup.h"
 #include "models/model_table.h"
-#include "registry/add_device.h"
 #include "registry/device_list.h"
 #include "registry/labels.h"
 #include "registry/logging.h"
 #include "registry/remove.h"
+#include "registry/rewrite.h"
 #include "reports/diagnosis_report.h"
 #include "reports/ping_sweep.h"
 #include "reports/query_report.h"
@@ -38,10 +41,36 @@ constexpr std::int32_t code_of(const char* option) {
   return code;
 }
 
+// Says, once, why a change to the registry was not made.
+void report_change(const Context& ctx, const Status& status) {
+  if (!status.ok())
+    std::fputs(unchanged_message(ctx.paths.device_config, status).c_str(), stdout);
+}
+
+// A load that found its label and could not replace the registry says so;
+// every other failure is a wrong parameter.
 void save_or_load_label(Context& ctx, LabelDirection direction) {
   const std::optional<std::string> path = label_path(ctx.paths, ctx.argv[1]);
-  if (!path || !save_or_load(ctx.paths, direction, *path).ok())
+  const Status status =
+      path ? save_or_load(ctx.paths, direction, *path) : Status::Refused("no label file");
+  if (direction == LabelDirection::kLoad && status.code() == Status::Code::kFailed) {
+    report_change(ctx, status);
+  } else if (!status.ok()) {
     std::printf("Invalid parameter\n");
+  }
+}
+
+void remove_named(Context& ctx) {
+  const std::vector<std::string> names(ctx.argv + std::min(ctx.argc, 2), ctx.argv + ctx.argc);
+  report_change(ctx, remove_devices(ctx.paths, names));
+}
+
+// The reports read the registry as it is; one that exists but cannot be read
+// would look like an empty one, so it is named on standard error.
+DeviceList& readable_devices(Context& ctx) {
+  if (const Status loaded = ctx.devices.load(); !loaded.ok() && !loaded.not_found())
+    std::fprintf(stderr, "kxsaneconfig4: %s\n", loaded.message().c_str());
+  return ctx.devices;
 }
 
 struct Command {
@@ -50,16 +79,16 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"-a", [](Context& c) { add_device(c.paths, c.devices, c.models, c.argv, c.argc); }},
-    {"-r", [](Context& c) { remove_devices(c.paths, c.argv, c.argc); }},
-    {"-q", [](Context& c) { query_report(c.devices, c.models); }},
+    {"-a", [](Context& c) { add_device(c.paths, c.models, c.argv, c.argc); }},
+    {"-r", remove_named},
+    {"-q", [](Context& c) { query_report(readable_devices(c), c.models); }},
     {"-d", [](Context& c) { diagnosis_report(c.paths, c.devices, c.models, 0); }},
     {"-D3", [](Context& c) { diagnosis_report(c.paths, c.devices, c.models, 3); }},
-    {"-p", [](Context& c) { ping_sweep(c.devices); }},
+    {"-p", [](Context& c) { ping_sweep(readable_devices(c)); }},
     {"-s:", [](Context& c) { save_or_load_label(c, LabelDirection::kSave); }},
     {"-l:", [](Context& c) { save_or_load_label(c, LabelDirection::kLoad); }},
-    {"-LI", [](Context& c) { logging_on(c.paths); }},
-    {"-LO", [](Context& c) { logging_off(c.paths); }},
+    {"-LI", [](Context& c) { report_change(c, logging_on(c.paths)); }},
+    {"-LO", [](Context& c) { report_change(c, logging_off(c.paths)); }},
     {"-i", [](Context&) {}},
     {"-h", [](Context&) { usage(); }},
     {"-H", [](Context&) { usage(); }},

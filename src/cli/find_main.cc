@@ -14,8 +14,9 @@
 #include "discovery/report.h"
 #include "discovery/survey.h"
 #include "models/model_table.h"
-#include "registry/add_device.h"
 #include "registry/device_list.h"
+#include "registry/registration.h"
+#include "registry/rewrite.h"
 
 namespace kxsane {
 namespace {
@@ -125,30 +126,36 @@ int parse_options(int argc, char** argv, Options& options) {
   return 0;
 }
 
-// Registers a new scanner through the add command's own path (its checks,
-// lock and rewrite), and prints one line: that it was registered, or the
-// add command's refusal.
-void register_scanner(const Paths& paths, const FoundScanner& scanner) {
-  std::string name = "name=" + scanner.name;
-  std::string model = "model=" + scanner.model.value_or("");
-  std::string ip = "ip=" + scanner.address;
-  char program[] = "kxsanefind4";
-  char option[] = "-a";
-  char* argv[] = {program, option, name.data(), model.data(), ip.data(), nullptr};
-  std::printf("%s: ", scanner.name.c_str());
-  std::fflush(stdout);
-  // A list and a table of their own: the add command reads the registry
-  // under its lock, after every earlier registration.
-  DeviceList devices(paths.device_config);
-  ModelTable models(paths.models_dir, paths.main_model_file);
-  const int result = add_device(paths, devices, models, argv, 5);
-  DeviceList after(paths.device_config);
-  char address[kDeviceFieldSize];
-  if (after.device_field_by_name(scanner.name.c_str(), kIpAddress, address, sizeof address) &&
-      scanner.address == address) {
-    std::printf("registered as \"%s\" at %s\n", scanner.model->c_str(), scanner.address.c_str());
-  } else if (result != 0) {
-    std::printf("not registered: no temporary file could be made\n");
+// Registers every new scanner of `found` with the add command's checks, lock
+// and failure-safe rewrite, all in one hold of the lock, and prints one line
+// for each: that it was registered, or the add command's refusal, or why the
+// registry was left unchanged.
+void register_new(const Paths& paths, const ModelTable& models, const Status& models_loaded,
+                  const std::vector<FoundScanner>& found) {
+  std::vector<const FoundScanner*> scanners;
+  std::vector<NewDevice> requests;
+  for (const FoundScanner& scanner : found) {
+    if (!scanner.is_new())
+      continue;
+    scanners.push_back(&scanner);
+    requests.push_back({scanner.name, *scanner.model, scanner.address, ""});
+  }
+  if (requests.empty())
+    return;
+  // A model table read in part could register a known model as unknown.
+  std::vector<AddOutcome> outcomes(
+      requests.size(),
+      {Status::Failed(unchanged_message(paths.device_config, models_loaded)), {}});
+  if (models_loaded.ok())
+    outcomes = register_devices(paths, models, requests);
+  for (std::size_t i = 0; i < scanners.size(); ++i) {
+    const FoundScanner& scanner = *scanners[i];
+    if (outcomes[i].status.ok()) {
+      std::printf("%s: registered as \"%s\" at %s\n", scanner.name.c_str(),
+                  scanner.model->c_str(), scanner.address.c_str());
+    } else {
+      std::printf("%s: %s", scanner.name.c_str(), outcomes[i].status.message().c_str());
+    }
   }
   std::fflush(stdout);
 }
@@ -183,24 +190,18 @@ int find(const Options& options) {
 
   const Paths paths;
   ModelTable models(paths.models_dir, paths.main_model_file);
-  models.load_model_table();
+  const Status models_loaded = models.load();
   DeviceList devices(paths.device_config);
+  if (const Status loaded = devices.load(); !loaded.ok() && !loaded.not_found())
+    std::fprintf(stderr, "kxsanefind4: %s\n", loaded.message().c_str());
   const std::vector<RegisteredScanner> registered = registered_scanners(devices);
-  if (!devices.load_status().ok()) {
-    std::fprintf(stderr, "kxsanefind4: %s: %s\n", paths.device_config.c_str(),
-                 devices.load_status().message().c_str());
-  }
   const std::vector<FoundScanner> found = survey(sightings, model_texts(models), registered);
   const std::string report =
       options.json ? json_report(found) : text_report(found, labels, seconds, !options.add);
   std::fwrite(report.data(), 1, report.size(), stdout);
   std::fflush(stdout);
-  if (options.add) {
-    for (const FoundScanner& scanner : found) {
-      if (scanner.is_new())
-        register_scanner(paths, scanner);
-    }
-  }
+  if (options.add)
+    register_new(paths, models, models_loaded, found);
   return 0;
 }
 

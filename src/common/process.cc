@@ -154,8 +154,8 @@ class SpawnSetup {
 
 // Starts `argv` (argv[0] an absolute path) in a process group of its own
 // with the child environment, its standard output on `stdout_fd` (-1 keeps
-// the tool's). Returns the process ID, or -1 with the reason in `why`.
-pid_t start_child(const char* const* argv, bool c_locale, int stdout_fd, Status& why) {
+// the tool's). Returns the process ID.
+Result<pid_t> start_child(const char* const* argv, bool c_locale, int stdout_fd) {
   arm_signal_cleanup();
   ChildEnvironment env(environ, c_locale);
   const SpawnSetup setup(stdout_fd);
@@ -169,17 +169,14 @@ pid_t start_child(const char* const* argv, bool c_locale, int stdout_fd, Status&
                         const_cast<char* const*>(argv), env.data());
     registered = error == 0 && add_cleanup_group(pid);
   }
-  if (error != 0) {
-    why = Status::Error(std::string("cannot run ") + argv[0] + ": " + std::strerror(error));
-    return -1;
-  }
+  if (error != 0)
+    return Status::Failed(std::string("cannot run ") + argv[0] + ": " + std::strerror(error));
   if (!registered) {
     // A child the handler could not stop must not run.
     ::kill(-pid, SIGKILL);
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
-    why = Status::Error(std::string("cannot run ") + argv[0] + ": too many children at once");
-    return -1;
+    return Status::Failed(std::string("cannot run ") + argv[0] + ": too many children at once");
   }
   return pid;
 }
@@ -207,44 +204,40 @@ void stop_child(pid_t pid) {
   wait_child(pid);
 }
 
-int run_echoed(const std::string& command) {
+Result<int> run_echoed(const std::string& command) {
   std::fputs(command.c_str(), stdout);
   std::fputc('\n', stdout);
   return run_shell(command);
 }
 
-int run_shell(const std::string& command) {
+Result<int> run_shell(const std::string& command) {
   std::fflush(stdout);
-  Status why = Status::Ok();
-  const pid_t pid = start_shell(command, -1, why);
-  if (pid < 0) {
-    std::fprintf(stderr, "%s\n", why.message().c_str());
-    return -1;
-  }
-  return wait_child(pid);
+  const Result<pid_t> pid = start_shell(command, -1);
+  if (!pid.ok())
+    return pid.status();
+  return wait_child(*pid);
 }
 
-pid_t start_shell(const std::string& command, int stdout_fd, Status& why) {
+Result<pid_t> start_shell(const std::string& command, int stdout_fd) {
   const char* argv[] = {kShell, "-c", command.c_str(), nullptr};
-  return start_child(argv, /*c_locale=*/false, stdout_fd, why);
+  return start_child(argv, /*c_locale=*/false, stdout_fd);
 }
 
 Status run_pipeline(const std::string& command, int stdout_fd) {
   std::fflush(stdout);
   const char* argv[] = {kPipelineShell, "-o", "pipefail", "-c", command.c_str(), nullptr};
-  Status status = Status::Ok();
-  const pid_t pid = start_child(argv, /*c_locale=*/true, stdout_fd, status);
-  if (pid < 0)
-    return status;
-  const int wait_status = wait_child(pid);
+  const Result<pid_t> pid = start_child(argv, /*c_locale=*/true, stdout_fd);
+  if (!pid.ok())
+    return pid.status();
+  const int wait_status = wait_child(*pid);
   if (wait_status < 0)
-    return Status::Error(std::string("wait: ") + std::strerror(errno));
+    return Status::Failed(std::string("wait: ") + std::strerror(errno));
   if (WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0)
     return Status::Ok();
   if (WIFSIGNALED(wait_status)) {
-    return Status::Error("pipeline killed by signal " + std::to_string(WTERMSIG(wait_status)));
+    return Status::Failed("pipeline killed by signal " + std::to_string(WTERMSIG(wait_status)));
   }
-  return Status::Error("pipeline failed with status " + std::to_string(WEXITSTATUS(wait_status)));
+  return Status::Failed("pipeline failed with status " + std::to_string(WEXITSTATUS(wait_status)));
 }
 
 }  // namespace kxsane

@@ -20,20 +20,23 @@ int wait_child(pid_t pid);
 // Kills the process group that the child `pid` leads and reaps the child.
 void stop_child(pid_t pid);
 
-// Prints `command` followed by a line break, flushes standard output, runs the
-// text through /bin/sh and waits for it. Returns the shell's wait status; the
-// caller of a report does not examine it.
-int run_echoed(const std::string& command);
+// Prints `command` followed by a line break (the one helper here that
+// prints: echoing the command is what it is for), flushes standard output,
+// runs the text through /bin/sh and waits for it. Returns the shell's wait
+// status, which a report does not examine, or Failed when no shell could be
+// started.
+Result<int> run_echoed(const std::string& command);
 
 // Flushes standard output, then runs `command` through /bin/sh without
-// echoing it and waits. Returns the wait status.
-int run_shell(const std::string& command);
+// echoing it and waits. Returns the wait status, or Failed when no shell
+// could be started.
+Result<int> run_shell(const std::string& command);
 
 // Starts `command` through /bin/sh with the child environment (not the C
 // locale: what the command prints is the user's), its standard output on
 // `stdout_fd` (-1 keeps the tool's), and does not wait: the caller reaps it
-// with wait_child. Returns the process ID, or -1 with the reason in `why`.
-pid_t start_shell(const std::string& command, int stdout_fd, Status& why);
+// with wait_child. Returns the process ID.
+Result<pid_t> start_shell(const std::string& command, int stdout_fd);
 
 // Runs a pipeline of `command` with its standard output on `stdout_fd` and
 // reports whether every stage of it succeeded: bash runs it with pipefail,

@@ -64,7 +64,7 @@ int UniqueFd::release() {
 }
 
 Status errno_error(const std::string& what) {
-  return Status::Error(what + ": " + std::strerror(errno));
+  return Status::Failed(what + ": " + std::strerror(errno));
 }
 
 Status write_all(int fd, const char* data, std::size_t size) {
@@ -98,7 +98,7 @@ Status copy_fd(int in, int out) {
   }
 }
 
-Status locate(const std::string& path, FileLocation& where) {
+Result<FileLocation> locate(const std::string& path) {
   std::vector<std::string> pending;
   push_components(path, pending);
   UniqueFd dir = open_root(path);
@@ -112,9 +112,11 @@ Status locate(const std::string& path, FileLocation& where) {
     UniqueFd node(::openat(dir.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (!node.valid()) {
       if (errno == ENOENT && last) {
-        where = {std::move(dir), name, path};
-        return Status::Ok();
+        return FileLocation{std::move(dir), name, path};
       }
+      // A directory on the way that is missing: so is the file.
+      if (errno == ENOENT)
+        return Status::NotFound(path + ": " + std::strerror(ENOENT));
       return errno_error(path);
     }
     struct stat st {};
@@ -122,11 +124,11 @@ Status locate(const std::string& path, FileLocation& where) {
       return errno_error(path);
     if (S_ISLNK(st.st_mode)) {
       if (!trusted_owner(st.st_uid)) {
-        return Status::Error(path + ": leads through a symbolic link owned by user " +
+        return Status::Failed(path + ": leads through a symbolic link owned by user " +
                              std::to_string(st.st_uid));
       }
       if (++links > kMaxLinks)
-        return Status::Error(path + ": too many levels of symbolic links");
+        return Status::Failed(path + ": too many levels of symbolic links");
       // The link read is the very one whose owner was checked.
       char target[PATH_MAX];
       const ssize_t length = ::readlinkat(node.get(), "", target, sizeof target - 1);
@@ -141,18 +143,17 @@ Status locate(const std::string& path, FileLocation& where) {
       continue;
     }
     if (last) {
-      where = {std::move(dir), name, path};
-      return Status::Ok();
+      return FileLocation{std::move(dir), name, path};
     }
     if (!S_ISDIR(st.st_mode))
-      return Status::Error(path + ": " + std::strerror(ENOTDIR));
+      return Status::Failed(path + ": " + std::strerror(ENOTDIR));
     dir = std::move(node);
   }
-  return Status::Error(path + ": names no file");
+  return Status::Failed(path + ": names no file");
 }
 
-Status open_regular_at(const FileLocation& where, UniqueFd& fd) {
-  fd = UniqueFd(::openat(where.dir.get(), where.name.c_str(),
+Result<UniqueFd> open_regular_at(const FileLocation& where) {
+  UniqueFd fd(::openat(where.dir.get(), where.name.c_str(),
                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!fd.valid()) {
     return errno == ENOENT ? Status::NotFound(where.path + ": " + std::strerror(ENOENT))
@@ -161,49 +162,46 @@ Status open_regular_at(const FileLocation& where, UniqueFd& fd) {
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0)
     return errno_error(where.path);
-  if (!S_ISREG(st.st_mode)) {
-    fd = UniqueFd();
-    return Status::Error(where.path + ": not a regular file");
-  }
-  return Status::Ok();
+  if (!S_ISREG(st.st_mode))
+    return Status::Failed(where.path + ": not a regular file");
+  return fd;
 }
 
-Status open_regular(const std::string& path, UniqueFd& fd) {
-  FileLocation where;
-  Status status = locate(path, where);
-  if (!status.ok())
-    return status;
-  return open_regular_at(where, fd);
+Result<UniqueFd> open_regular(const std::string& path) {
+  Result<FileLocation> where = locate(path);
+  if (!where.ok())
+    return where.status();
+  return open_regular_at(*where);
 }
 
-UniqueFile open_regular_stream(const std::string& path) {
-  UniqueFd fd;
-  if (!open_regular(path, fd).ok())
-    return nullptr;
-  UniqueFile file(::fdopen(fd.get(), "r"));
-  if (file)
-    fd.release();
+Result<UniqueFile> open_regular_stream(const std::string& path) {
+  Result<UniqueFd> fd = open_regular(path);
+  if (!fd.ok())
+    return fd.status();
+  UniqueFile file(::fdopen(fd->get(), "r"));
+  if (!file)
+    return errno_error(path);
+  fd->release();
   return file;
 }
 
-Status create_exclusive_at(const UniqueFd& dir, const std::string& prefix, std::string& name,
-                           UniqueFd& fd) {
+Result<CreatedFile> create_exclusive_at(const UniqueFd& dir, const std::string& prefix) {
   static constexpr char kLetters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   for (int attempt = 0; attempt < 100; ++attempt) {
     unsigned char random[6];
     if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
       return errno_error("getrandom");
-    name = prefix;
+    std::string name = prefix;
     for (unsigned char r : random) name += kLetters[r % (sizeof kLetters - 1)];
-    fd = UniqueFd(::openat(dir.get(), name.c_str(),
-                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    UniqueFd fd(::openat(dir.get(), name.c_str(),
+                         O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd.valid())
-      return Status::Ok();
+      return CreatedFile{std::move(name), std::move(fd)};
     if (errno != EEXIST)
       return errno_error("cannot create a new file " + name);
   }
-  return Status::Error("cannot create a new file " + prefix + "XXXXXX: every name taken");
+  return Status::Failed("cannot create a new file " + prefix + "XXXXXX: every name taken");
 }
 
 }  // namespace kxsane

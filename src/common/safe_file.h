@@ -43,28 +43,32 @@ struct FileLocation {
 
 // Follows `path` component by component. A symbolic link on the way, or as
 // the final name, is followed only when it is owned by root or by the
-// effective user (at most 40 of them). Fails when a link is owned by anyone
-// else, or when a directory on the way is missing or no directory.
-Status locate(const std::string& path, FileLocation& where);
+// effective user (at most 40 of them). NotFound when a directory on the way
+// is missing; Failed when a link is owned by anyone else, or when a
+// directory on the way is no directory.
+Result<FileLocation> locate(const std::string& path);
 
-// Opens `name` in `dir` for reading, without following a link and without
-// blocking, and sets `fd` to the descriptor of a regular file. NotFound when
-// there is no such file; an error for anything else (a FIFO, a device, a
-// directory, a link that appeared after `locate`). `fd` is valid only when
-// the result is Ok.
-Status open_regular_at(const FileLocation& where, UniqueFd& fd);
+// Opens the location's name for reading, without following a link and
+// without blocking: the descriptor of a regular file. NotFound when there is
+// no such file; Failed for anything else (a FIFO, a device, a directory, a
+// link that appeared after `locate`).
+Result<UniqueFd> open_regular_at(const FileLocation& where);
 
 // locate() and open_regular_at() in one.
-Status open_regular(const std::string& path, UniqueFd& fd);
+Result<UniqueFd> open_regular(const std::string& path);
 
-// open_regular() as a stream for reading; none when the file is missing or
-// anything but a regular file reached through trusted links.
-UniqueFile open_regular_stream(const std::string& path);
+// open_regular() as a stream for reading.
+Result<UniqueFile> open_regular_stream(const std::string& path);
+
+// A file just created, and its name in its directory.
+struct CreatedFile {
+  std::string name;
+  UniqueFd fd;
+};
 
 // Creates a new file with a unique name made from `prefix` in `dir`,
-// exclusively and readable and writable by its owner only. Sets `name`.
-Status create_exclusive_at(const UniqueFd& dir, const std::string& prefix, std::string& name,
-                           UniqueFd& fd);
+// exclusively and readable and writable by its owner only.
+Result<CreatedFile> create_exclusive_at(const UniqueFd& dir, const std::string& prefix);
 
 // Appends everything from the current offset of `in` to `out`.
 Status copy_fd(int in, int out);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace kxsane {
 
@@ -30,9 +31,23 @@ inline bool is_stripped_whitespace(char c) {
 void strip_whitespace(char* text);
 void strip_whitespace(std::string& text);
 
-// True when `text` is a plain host name or IPv4 address that may be handed to
+// A character a friendly name may hold: an ASCII letter, a digit, "-", "_".
+constexpr bool is_friendly_name_char(char c) {
+  return is_ascii_alnum(c) || c == '-' || c == '_';
+}
+
+// Whether `text` is a friendly name: non-empty, only characters that
+// is_friendly_name_char takes.
+bool is_valid_friendly_name(std::string_view text);
+
+// Whether `text` is a dotted quad of four numbers 0..255 (leading zeros
+// allowed), at least 7 characters, only digits and exactly three "." with no
+// ".." and no "." at either end.
+bool is_valid_ipv4(std::string_view text);
+
+// Whether `text` is a plain host name or IPv4 address that may be handed to
 // a command: non-empty, only A-Z a-z 0-9 '.' '-' '_', not starting with '-'.
-bool is_plain_host(const std::string& text);
+bool is_plain_host(std::string_view text);
 
 // Copies at most `size` - 1 bytes of `src` into `dst` and terminates it.
 // `size` must be at least 1.

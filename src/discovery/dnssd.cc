@@ -83,12 +83,12 @@ class DnssdRun {
   Status run(std::chrono::steady_clock::time_point deadline) {
     poll_ = avahi_simple_poll_new();
     if (poll_ == nullptr)
-      return Status::Error("DNS-SD: out of memory");
+      return Status::Failed("DNS-SD: out of memory");
     int error = 0;
     client_ = avahi_client_new(avahi_simple_poll_get(poll_), static_cast<AvahiClientFlags>(0),
                                &DnssdRun::on_client, this, &error);
     if (client_ == nullptr) {
-      return Status::Error(std::string("DNS-SD: cannot reach the Avahi daemon (") +
+      return Status::Failed(std::string("DNS-SD: cannot reach the Avahi daemon (") +
                            avahi_strerror(error) +
                            "): start avahi-daemon and the system bus (dbus), or install the "
                            "avahi-daemon package");
@@ -109,7 +109,7 @@ class DnssdRun {
               poll_, static_cast<int>(std::min<long long>(left.count(), INT_MAX))) != 0)
         break;
     }
-    return failed_ ? Status::Error("DNS-SD: the Avahi daemon went away: " + failure_)
+    return failed_ ? Status::Failed("DNS-SD: the Avahi daemon went away: " + failure_)
                    : Status::Ok();
   }
 

@@ -65,7 +65,7 @@ std::vector<ProtocolResult> run_protocols(std::span<const Protocol* const> proto
     } else {
       threads[i].detach();
       results[i].status =
-          Status::Error(std::string(protocols[i]->label) + ": no answer before the timeout");
+          Status::Failed(std::string(protocols[i]->label) + ": no answer before the timeout");
     }
   }
   return results;

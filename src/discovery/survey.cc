@@ -11,14 +11,14 @@
 #include <unordered_set>
 
 #include "discovery/dnssd.h"
-#include "registry/add_device.h"
+#include "common/text.h"
 
 namespace kxsane {
 
 namespace {
 
 bool is_name_char(unsigned char c) {
-  return std::isalnum(c) != 0 || c == '-' || c == '_';
+  return is_friendly_name_char(static_cast<char>(c));
 }
 
 bool is_word_char(unsigned char c) {
@@ -156,7 +156,7 @@ std::vector<FoundScanner> survey(const std::vector<Sighting>& sightings,
   // The sightings of each address, the known service types first.
   std::map<std::uint32_t, std::vector<const Sighting*>> by_address;
   for (const Sighting& sighting : sightings) {
-    if (is_valid_ipv4(sighting.address.c_str()))
+    if (is_valid_ipv4(sighting.address))
       by_address[numeric_address(sighting.address)].push_back(&sighting);
   }
   std::unordered_map<std::string, std::size_t> by_registered_address;

@@ -59,7 +59,7 @@ MetadataFetcher::~MetadataFetcher() {
 }
 
 Status MetadataFetcher::status() const {
-  return multi_ ? Status::Ok() : Status::Error("WS-Discovery: cannot set up the HTTP client");
+  return multi_ ? Status::Ok() : Status::Failed("WS-Discovery: cannot set up the HTTP client");
 }
 
 void MetadataFetcher::start(std::size_t key, const std::string& url, std::string request,

@@ -27,7 +27,7 @@ struct IfaddrsFreer {
 Status ProbeSocket::open() {
   socket_ = UniqueFd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!socket_.valid()) {
-    return Status::Error(std::string("WS-Discovery: cannot open a UDP socket: ") +
+    return Status::Failed(std::string("WS-Discovery: cannot open a UDP socket: ") +
                          std::strerror(errno));
   }
   // The answers to every probe arrive at once; room for a few hundred.
@@ -39,7 +39,7 @@ Status ProbeSocket::open() {
 
   ifaddrs* found = nullptr;
   if (getifaddrs(&found) != 0) {
-    return Status::Error(std::string("WS-Discovery: cannot list the network interfaces: ") +
+    return Status::Failed(std::string("WS-Discovery: cannot list the network interfaces: ") +
                          std::strerror(errno));
   }
   const std::unique_ptr<ifaddrs, IfaddrsFreer> list(found);
@@ -58,7 +58,7 @@ Status ProbeSocket::open() {
         {index, reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr, new_message_id()});
   }
   if (interfaces_.empty()) {
-    return Status::Error("WS-Discovery: no network interface with IPv4 multicast is up");
+    return Status::Failed("WS-Discovery: no network interface with IPv4 multicast is up");
   }
   buffer_.resize(kMaxDatagramBytes + 1);
   return Status::Ok();

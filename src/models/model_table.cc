@@ -228,38 +228,56 @@ void parse_model_line(std::string line, ModelRecord& record) {
 ModelTable::ModelTable(std::string models_dir, std::string main_file)
     : models_dir_(std::move(models_dir)), main_file_(std::move(main_file)) {}
 
-int ModelTable::load_model_table() {
+Status ModelTable::load() {
   if (!records_.empty())
-    return -1;
-  load_status_ = Status::Ok();
+    return Status::Ok();
+  Status status = Status::Ok();
+  // Every source is read even after one failed: the table holds what could
+  // be read, and the first failure is the one named.
+  auto read = [&](const std::string& path) {
+    const Result<int> lines = read_model_source(path);
+    if (!lines.ok() && status.ok())
+      status = lines.status();
+  };
   if (const UniqueDir dir{opendir(models_dir_.c_str())}) {
     while (const dirent* entry = readdir(dir.get())) {
       if (is_model_file_name(entry->d_name))
-        read_model_file(models_dir_ + "/" + entry->d_name);
+        read(models_dir_ + "/" + entry->d_name);
     }
   }
-  read_model_file(main_file_);
+  read(main_file_);
+  return status;
+}
+
+int ModelTable::load_model_table() {
+  if (!records_.empty())
+    return -1;
+  load();
   return 0;
 }
 
 void ModelTable::free_model_table() {
   records_ = ModelRecords();
-  load_status_ = Status::Ok();
   by_product_ = Cache{};
   copy_by_product_ = Cache{};
   by_index_ = Cache{};
 }
 
-int ModelTable::read_model_file(const std::string& path) {
-  // Anything but a regular file (a FIFO, a link to /dev/zero) is skipped: it
-  // could block the tool, or never end.
-  const UniqueFile file = open_regular_stream(path);
-  if (!file)
+Result<int> ModelTable::read_model_source(const std::string& path) {
+  // Anything but a regular file (a FIFO, a link to /dev/zero) is passed
+  // over, as a missing one is: it could block the tool, or never end.
+  const Result<UniqueFile> file = open_regular_stream(path);
+  if (!file.ok())
     return 0;
-  return read_model_stream(file.get(), path);
+  return read_model_stream(file->get(), path);
 }
 
-int ModelTable::read_model_stream(std::FILE* file, const std::string& source) {
+int ModelTable::read_model_file(const std::string& path) {
+  const Result<int> lines = read_model_source(path);
+  return lines.ok() ? *lines : 0;
+}
+
+Result<int> ModelTable::read_model_stream(std::FILE* file, const std::string& source) {
   int count = 0;
   bool in_section = false;
   // One piece: handles it and says whether reading goes on.
@@ -283,12 +301,10 @@ int ModelTable::read_model_stream(std::FILE* file, const std::string& source) {
   try {
     read_pieces<kModelPieceMax>(file, handle_piece);
   } catch (const std::bad_alloc&) {
-    if (load_status_.ok())
-      load_status_ = Status::Error("out of memory reading " + source);
-    return count;
+    return Status::Failed("out of memory reading " + source);
   }
-  if (std::ferror(file) && load_status_.ok())
-    load_status_ = Status::Error(source + ": " + std::strerror(errno));
+  if (std::ferror(file))
+    return Status::Failed(source + ": " + std::strerror(errno));
   return count;
 }
 
@@ -317,13 +333,13 @@ int ModelTable::model_ids(const char* name, std::uint32_t* vendor, std::uint32_t
   return 0;
 }
 
-void ModelTable::print_model_details() const {
-  for (const ModelRecord& r : records_) {
-    std::printf("MODEL:%s,ID:0x%x:0x%x,TYPE:%d,%d,RE:0x%x,WE:0x%x CM:%s,%s,%s\n", r.name,
-                static_cast<unsigned>(r.vendor_id), static_cast<unsigned>(r.product_id), r.type,
-                r.type_param, static_cast<unsigned>(r.re), static_cast<unsigned>(r.we), r.cm[0],
-                r.cm[1], r.cm[2]);
-  }
+std::string model_detail_line(const ModelRecord& r) {
+  char line[kModelNameSize + 3 * kModelCmSize + 128];
+  std::snprintf(line, sizeof line, "MODEL:%s,ID:0x%x:0x%x,TYPE:%d,%d,RE:0x%x,WE:0x%x CM:%s,%s,%s\n",
+                r.name, static_cast<unsigned>(r.vendor_id), static_cast<unsigned>(r.product_id),
+                r.type, r.type_param, static_cast<unsigned>(r.re), static_cast<unsigned>(r.we),
+                r.cm[0], r.cm[1], r.cm[2]);
+  return line;
 }
 
 void ModelTable::load_if_empty() {

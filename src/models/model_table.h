@@ -67,6 +67,10 @@ bool is_model_file_name(const char* name);
 // ID text count. Lines of any length are safe. Exposed for tests and fuzzing.
 void parse_model_line(std::string line, ModelRecord& record);
 
+// The detail line of a record, with its line break:
+// "MODEL:%s,ID:0x%x:0x%x,TYPE:%d,%d,RE:0x%x,WE:0x%x CM:%s,%s,%s".
+std::string model_detail_line(const ModelRecord& record);
+
 // Owns its records. The sources are every model description file of
 // `models_dir` (in directory listing order) and then `main_file`.
 class ModelTable {
@@ -76,8 +80,15 @@ class ModelTable {
   ModelTable(const ModelTable&) = delete;
   ModelTable& operator=(const ModelTable&) = delete;
 
-  // Loads every source. Returns 0 after loading; -1, doing nothing, when the
-  // table already holds records.
+  // Loads every source into an empty table (a table that holds records is
+  // left as it is: Ok). A source that is missing, or anything but a regular
+  // file reached through trusted links, is passed over. Failed, naming the
+  // first source, when a read failed or memory ran out part way: the records
+  // read stay, but a command that registers a model by the table must not
+  // act on a table read in part.
+  Status load();
+  // load() as the design's callers use it: 0 after loading; -1, doing
+  // nothing, when the table already holds records.
   int load_model_table();
   // Frees every record and forgets every cached lookup.
   void free_model_table();
@@ -86,20 +97,15 @@ class ModelTable {
   // then passed over: missing, or no regular file reached through trusted
   // links).
   int read_model_file(const std::string& path);
-  // The same for model description text read from `file`, named `source` in
-  // the load status.
-  int read_model_stream(std::FILE* file, const std::string& source = "model description text");
-
-  // Whether every source read since the table was last empty was read whole:
-  // an error naming the source when a read failed or memory ran out part way
-  // (the records read until then stay). A command that registers a model by
-  // the table must not act on a table read in part.
-  const Status& load_status() const { return load_status_; }
+  // The same for model description text read from `file`: the number of
+  // model lines met, or Failed, naming `source`, when a read failed or
+  // memory ran out part way (the records read until then stay).
+  Result<int> read_model_stream(std::FILE* file,
+                                const std::string& source = "model description text");
 
   // On the table as it stands (an empty table finds nothing):
   int model_exists(const char* name) const;
   int model_ids(const char* name, std::uint32_t* vendor, std::uint32_t* product) const;
-  void print_model_details() const;
 
   // Lookups that load the table when it is empty. Each caches its last key;
   // a cache never outlives the records it points at. The returned reference
@@ -134,6 +140,7 @@ class ModelTable {
   };
 
   void load_if_empty();
+  Result<int> read_model_source(const std::string& path);
   const ModelRecord& lookup_by_product(Cache& cache, std::uint32_t product_id);
   // Caches `key` with the record at `position`, or the miss (kNoRecord)
   // with the default record.
@@ -143,7 +150,6 @@ class ModelTable {
   std::string models_dir_;
   std::string main_file_;
   ModelRecords records_;
-  Status load_status_ = Status::Ok();
   Cache by_product_;
   Cache copy_by_product_;
   Cache by_index_;

@@ -37,11 +37,11 @@ Status unscramble_content(std::string_view content, std::size_t line_number, std
     const auto b = static_cast<unsigned char>(content[i]);
     const unsigned char mapped = descramble_byte(b);
     if (mapped == 0)
-      return Status::Error(bad_byte(line_number, i + 2, b, "cannot be part of a scrambled line"));
+      return Status::Failed(bad_byte(line_number, i + 2, b, "cannot be part of a scrambled line"));
     plain += static_cast<char>(mapped);
   }
   if (!plain.empty() && plain[0] == '@') {
-    return Status::Error(at_line(line_number, 1,
+    return Status::Failed(at_line(line_number, 1,
                                  "unscrambles to a line that begins with \"@\", which plain "
                                  "text cannot express"));
   }
@@ -82,14 +82,14 @@ Status convert_section_line(std::string_view piece, std::size_t line_number, Dir
   for (std::size_t i = 0; i < content.size(); ++i) {
     const auto b = static_cast<unsigned char>(content[i]);
     if (b == 0 || b >= 0x80) {
-      return Status::Error(
+      return Status::Failed(
           bad_byte(line_number, i + 1, b, "cannot be scrambled: only bytes 0x01 to 0x7F can"));
     }
   }
   // "@" and the line must fit in one of the reader's pieces, or the tail
   // would be read as a line of its own.
   if (content.size() + 1 > kModelPieceMax) {
-    return Status::Error(at_line(line_number, kModelPieceMax,
+    return Status::Failed(at_line(line_number, kModelPieceMax,
                                  "the line is too long to be scrambled: the reader would cut it"));
   }
   out += *scramble_line(std::string(content));
@@ -117,7 +117,7 @@ Status convert(const std::string& input, std::string& output, Direction directio
         section = kInside;
       output += piece;
     } else if (!whole_line) {
-      return Status::Error(at_line(line_number, 1,
+      return Status::Failed(at_line(line_number, 1,
                                    "a line of the model section is longer than the reader's "
                                    "1023-character pieces"));
     } else {

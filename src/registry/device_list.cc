@@ -214,18 +214,22 @@ char* copy_field(const char* field, std::size_t length, char* dst, std::size_t s
 
 DeviceList::DeviceList(std::string path) : path_(std::move(path)) {}
 
-int DeviceList::load_device_list() {
-  load_status_ = Status::Ok();
-  // Anything but a regular file reached through trusted links counts as
-  // missing: it could block the tool, or never end.
-  const UniqueFile file = open_regular_stream(path_);
-  if (!file)
-    return -1;
-  return read_device_stream(file.get());
+Status DeviceList::load() {
+  const Result<UniqueFile> file = open_regular_stream(path_);
+  if (!file.ok())
+    return file.status();
+  return read_device_stream(file->get()).status();
 }
 
-int DeviceList::read_device_stream(std::FILE* file) {
-  load_status_ = Status::Ok();
+int DeviceList::load_device_list() {
+  const Result<UniqueFile> file = open_regular_stream(path_);
+  if (!file.ok())
+    return -1;
+  const Result<int> appended = read_device_stream(file->get());
+  return appended.ok() ? *appended : -1;
+}
+
+Result<int> DeviceList::read_device_stream(std::FILE* file) {
   int appended = 0;
   FieldViews views;
   // Room for what a file of this size usually holds.
@@ -256,13 +260,10 @@ int DeviceList::read_device_stream(std::FILE* file) {
       return true;
     });
   } catch (const std::bad_alloc&) {
-    load_status_ = Status::Error("out of memory reading " + path_);
-    return -1;
+    return Status::Failed("out of memory reading " + path_);
   }
-  if (std::ferror(file)) {
-    load_status_ = Status::Error(path_ + ": " + std::strerror(errno));
-    return -1;
-  }
+  if (std::ferror(file))
+    return Status::Failed(path_ + ": " + std::strerror(errno));
   return appended;
 }
 
@@ -328,11 +329,20 @@ char* DeviceList::device_field_by_name(const char* name, int field, char* dst, s
   return copy_field("", 0, dst, size);
 }
 
+bool DeviceList::has_device_named(std::string_view name, bool named_record_in_front) const {
+  if (records_.empty() || (records_.front().length[kFriendlyName] == 0 && !named_record_in_front))
+    return false;
+  for (const Entry& entry : records_) {
+    if (std::string_view(fields_.data() + entry.start, entry.length[kFriendlyName]) == name)
+      return true;
+  }
+  return false;
+}
+
 void DeviceList::free_device_list() {
   records_ = {};
   fields_.clear();
   fields_.shrink_to_fit();
-  load_status_ = Status::Ok();
 }
 
 }  // namespace kxsane

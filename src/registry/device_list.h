@@ -32,22 +32,31 @@ class DeviceList {
  public:
   explicit DeviceList(std::string path);
 
-  // Reads the file and appends its records. Returns the number appended, or
-  // -1 when the file cannot be opened, memory runs out or a read fails (the
-  // records read until then stay). Called only while the list is empty.
+  // Reads the file whole and appends its records. NotFound when there is no
+  // file (the list then stands for no devices); Failed when the path leads
+  // to anything but a regular file through trusted links (a FIFO could block
+  // the tool, a device never end), or when a read fails or memory runs out
+  // part way (the records read until then stay). A command that changes the
+  // registry must not act on a list whose load failed.
+  Status load();
+
+  // load() as the lazy accessors use it: the number of records appended, or
+  // -1 when the file cannot be opened, memory runs out or a read fails.
+  // Called only while the list is empty.
   int load_device_list();
 
   // Reads device configuration text from `file` and appends its records, as
-  // load_device_list does for the file at the list's path. Returns the
-  // number appended, or -1 when memory ran out or a read failed (the records
-  // read until then stay).
-  int read_device_stream(std::FILE* file);
+  // load() does for the file at the list's path: the number appended, or
+  // Failed when memory ran out or a read failed (the records read until
+  // then stay).
+  Result<int> read_device_stream(std::FILE* file);
 
-  // Whether the last load read its file whole: Ok also when the file could
-  // not be opened (the list then stands for no devices), an error naming
-  // the cause when the load stopped part way. A command that changes the
-  // registry must not act on a list whose load stopped part way.
-  const Status& load_status() const { return load_status_; }
+  // Whether a record's friendly name equals `name`, on the list as it
+  // stands (never loads). As device_field_by_name looks names up, a list
+  // whose first record has an empty friendly name holds none, unless
+  // `named_record_in_front`: a named record has been put in front of the
+  // list's since it was read.
+  bool has_device_named(std::string_view name, bool named_record_in_front = false) const;
 
   // Loads the list if it is empty; returns the number of records.
   int device_count();
@@ -85,7 +94,6 @@ class DeviceList {
   const char* field_of(std::size_t index, int field, std::size_t& length) const;
 
   std::string path_;
-  Status load_status_ = Status::Ok();
   // Every record's five fields, each NUL-terminated, one record after
   // another: a registry of 100,000 devices takes a few megabytes, not a
   // fixed 320 bytes per record.

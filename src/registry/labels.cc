@@ -31,29 +31,24 @@ std::optional<std::string> label_path(const Paths& paths, const char* argument) 
 
 Status save_or_load(const Paths& paths, LabelDirection direction, const std::string& label_file) {
   if (label_file.empty())
-    return Status::Error("no label file");
-  const ConfigLock lock(paths.config_dir);
-  if (!lock.status().ok()) {
-    report_unchanged(direction == LabelDirection::kSave ? label_file : paths.device_config,
-                     lock.status());
-    return lock.status();
-  }
+    return Status::Refused("no label file");
   if (direction == LabelDirection::kSave) {
+    Result<ConfigLock> lock = ConfigLock::take(paths.config_dir);
+    if (!lock.ok())
+      return lock.status();
     return replace_file(label_file, [&](int, int staging_fd) {
       return copy_file(paths.device_config, staging_fd, /*missing_ok=*/false);
     });
   }
-  // A label that is missing, or no regular file, is a wrong parameter, not a
-  // failed change. It is read through the descriptor opened here.
-  UniqueFd label;
-  Status status = open_regular(label_file, label);
-  if (!status.ok())
-    return status;
-  status = replace_file(paths.device_config,
-                        [&](int, int staging_fd) { return copy_fd(label.get(), staging_fd); });
-  if (!status.ok())
-    report_unchanged(paths.device_config, status);
-  return status;
+  return change_registry(paths, [&](TempFile&) {
+    // A label that is missing, or no regular file, is a wrong parameter, not
+    // a failed change. It is read through the descriptor opened here.
+    Result<UniqueFd> label = open_regular(label_file);
+    if (!label.ok())
+      return Status::Refused(label.status().message());
+    return replace_file(paths.device_config,
+                        [&](int, int staging_fd) { return copy_fd(label->get(), staging_fd); });
+  });
 }
 
 }  // namespace kxsane

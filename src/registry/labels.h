@@ -23,12 +23,12 @@ enum class LabelDirection { kSave, kLoad };
 
 // Save copies the device configuration file to `label_file`, load copies
 // `label_file` into the device configuration file; each destination is
-// replaced only by a complete copy, under the configuration lock. Fails (the
-// front end then prints "Invalid parameter") for an empty `label_file`
-// (nothing is read or written), a missing device configuration file on save,
-// a label file that cannot be read on load, and any failed copy. A load that
-// fails after the label file was found also prints the line that says the
-// device configuration file was left unchanged.
+// replaced only by a complete copy, under the configuration lock (a load
+// through the frame of every registry change). Refused for an empty
+// `label_file` (nothing is read or written) and, on load, for a label file
+// that cannot be read; on save, NotFound or Failed when the device
+// configuration file cannot be copied. On load, Failed means the label was
+// found and the device configuration file was left as it was.
 Status save_or_load(const Paths& paths, LabelDirection direction, const std::string& label_file);
 
 }  // namespace kxsane

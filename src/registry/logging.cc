@@ -5,7 +5,7 @@
 
 namespace kxsane {
 
-int logging_on(const Paths& paths) {
+Status logging_on(const Paths& paths) {
   return change_registry(paths, [&](TempFile& temp) {
     Status status = temp.write(kLoggingLine);
     if (status.ok())
@@ -14,7 +14,7 @@ int logging_on(const Paths& paths) {
   });
 }
 
-int logging_off(const Paths& paths) {
+Status logging_off(const Paths& paths) {
   return change_registry(
       paths, [&](TempFile& temp) { return filter_config(paths, temp, {logging_off_command}); });
 }

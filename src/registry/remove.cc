@@ -1,6 +1,5 @@
 #include "registry/remove.h"
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -9,20 +8,18 @@
 
 namespace kxsane {
 
-int remove_devices(const Paths& paths, char** argv, int argc) {
+Status remove_devices(const Paths& paths, const std::vector<std::string>& names) {
   // A name that holds a line break can match no line: it has no pass.
   std::vector<FilterPass> passes;
-  for (int i = 2; i < argc; ++i) {
-    if (std::strchr(argv[i], '\n') != nullptr)
+  for (const std::string& name : names) {
+    if (name.find('\n') != std::string::npos)
       continue;
-    const std::string name = argv[i];
     passes.push_back(
         [name](const std::string& input) { return *remove_device_command(input, name); });
   }
-  // With nothing to remove the file is not touched, not even rewritten, and
-  // nothing is said.
+  // With nothing to remove the file is not touched, not even rewritten.
   if (passes.empty())
-    return 0;
+    return Status::Ok();
   return change_registry(paths, [&](TempFile& temp) { return filter_config(paths, temp, passes); });
 }
 

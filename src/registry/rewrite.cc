@@ -92,7 +92,7 @@ Status unreachable(const std::string& path, const Status& why) {
   struct stat st {};
   const std::string dir = directory_of(path);
   if (::stat(dir.c_str(), &st) != 0 && errno == ENOENT)
-    return Status::Error("the directory " + dir + " is missing (install the package or create it)");
+    return Status::Failed("the directory " + dir + " is missing (install the package or create it)");
   return why;
 }
 
@@ -122,82 +122,63 @@ TempFile::~TempFile() {
 
 Status TempFile::write(const std::string& text) {
   const Status status = write_all(fd_.get(), text.data(), text.size());
-  return status.ok() ? status : Status::Error(path_ + ": " + status.message());
+  return status.ok() ? status : Status::Failed(path_ + ": " + status.message());
 }
 
-std::unique_ptr<TempFile> make_temp_file(const std::string& name_template, Status& why) {
+Result<std::unique_ptr<TempFile>> make_temp_file(const std::string& name_template) {
   std::string name = name_template;
   // Held back until the file is registered for removal on a signal.
   const SignalsHeld held;
   UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
-  if (!fd.valid()) {
-    why = errno_error("cannot create a temporary file");
-    return nullptr;
-  }
+  if (!fd.valid())
+    return errno_error("cannot create a temporary file");
   const int slot = add_cleanup_file(AT_FDCWD, name.c_str());
   if (slot < 0) {
     ::unlink(name.c_str());
-    why = Status::Error("cannot create a temporary file: no room to note it for removal");
-    return nullptr;
+    return Status::Failed("cannot create a temporary file: no room to note it for removal");
   }
   return std::unique_ptr<TempFile>(new TempFile(std::move(name), std::move(fd), slot));
 }
 
-std::unique_ptr<TempFile> make_command_temp_file(const Paths& paths) {
-  Status why = Status::Ok();
-  std::unique_ptr<TempFile> temp = make_temp_file(paths.temp_template, why);
-  if (!temp)
-    report_unchanged(paths.device_config, why);
-  return temp;
-}
-
 Status copy_file(const std::string& src, int dst_fd, bool missing_ok) {
-  UniqueFd in;
-  Status status = open_regular(src, in);
-  if (status.not_found() && missing_ok)
+  Result<UniqueFd> in = open_regular(src);
+  if (in.status().not_found() && missing_ok)
     return Status::Ok();
-  if (!status.ok())
-    return status;
-  return copy_fd(in.get(), dst_fd);
+  if (!in.ok())
+    return in.status();
+  return copy_fd(in->get(), dst_fd);
 }
 
-ConfigLock::ConfigLock(const std::string& config_dir) {
-  fd_ = ::open(config_dir.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
-  if (fd_ < 0)
-    return;
+Result<ConfigLock> ConfigLock::take(const std::string& config_dir) {
+  UniqueFd fd(::open(config_dir.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid())
+    return ConfigLock(UniqueFd());
   // Polled rather than waited for, so that the wait has an end.
   constexpr auto kPoll = std::chrono::milliseconds(20);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kLockWaitSeconds);
-  while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+  while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR)
       continue;
-    if (errno != EWOULDBLOCK) {
-      status_ = errno_error("cannot lock " + config_dir);
-      return;
-    }
+    if (errno != EWOULDBLOCK)
+      return errno_error("cannot lock " + config_dir);
     if (std::chrono::steady_clock::now() >= deadline) {
-      status_ = Status::Error("the registry is locked by another run (waited " +
-                              std::to_string(kLockWaitSeconds) + " s)");
-      return;
+      return Status::Failed("the registry is locked by another run (waited " +
+                            std::to_string(kLockWaitSeconds) + " s)");
     }
     std::this_thread::sleep_for(kPoll);
   }
-}
-
-ConfigLock::~ConfigLock() {
-  if (fd_ >= 0)
-    ::close(fd_);
+  return ConfigLock(std::move(fd));
 }
 
 Status replace_file(const std::string& path, const Producer& produce) {
-  FileLocation where;
-  Status status = locate(path, where);
-  if (!status.ok())
-    return unreachable(path, status);
-  UniqueFd old;
-  status = open_regular_at(where, old);
-  if (!status.ok() && !status.not_found())
-    return status;
+  Result<FileLocation> located = locate(path);
+  if (!located.ok())
+    return unreachable(path, located.status());
+  const FileLocation& where = *located;
+  Result<UniqueFd> opened = open_regular_at(where);
+  if (!opened.ok() && !opened.status().not_found())
+    return opened.status();
+  const UniqueFd old = opened.ok() ? std::move(*opened) : UniqueFd();
   // The staging name adds eight characters; a target name near the longest
   // a directory entry may have is shortened in it, not refused.
   std::string prefix = "." + where.name;
@@ -210,17 +191,19 @@ Status replace_file(const std::string& path, const Producer& produce) {
   int slot = -1;
   {
     const SignalsHeld held;
-    status = create_exclusive_at(where.dir, prefix, staging_name, staging);
-    if (!status.ok())
-      return Status::Error(status.message() + " in " + directory_of(path));
+    Result<CreatedFile> created = create_exclusive_at(where.dir, prefix);
+    if (!created.ok())
+      return Status::Failed(created.status().message() + " in " + directory_of(path));
+    staging_name = std::move(created->name);
+    staging = std::move(created->fd);
     slot = add_cleanup_file(where.dir.get(), staging_name.c_str());
     if (slot < 0) {
       ::unlinkat(where.dir.get(), staging_name.c_str(), 0);
-      return Status::Error("no room to note " + staging_name + " for removal");
+      return Status::Failed("no room to note " + staging_name + " for removal");
     }
   }
 
-  status = produce(old.get(), staging.get());
+  Status status = produce(old.get(), staging.get());
   if (status.ok())
     status = take_attributes(old.get(), staging.get());
   if (status.ok() && ::fsync(staging.get()) != 0)
@@ -262,10 +245,10 @@ Status filter_config(const Paths& paths, TempFile& first, const std::vector<Filt
     for (std::size_t i = 0; i < passes.size(); ++i) {
       std::unique_ptr<TempFile> fresh;
       if (i > 0) {
-        Status why = Status::Ok();
-        fresh = make_temp_file(paths.temp_template, why);
-        if (!fresh)
-          return why;
+        Result<std::unique_ptr<TempFile>> made = make_temp_file(paths.temp_template);
+        if (!made.ok())
+          return made.status();
+        fresh = std::move(*made);
       }
       TempFile& temp = i == 0 ? first : *fresh;
       Status status = seek_to_start(input);
@@ -283,22 +266,18 @@ Status filter_config(const Paths& paths, TempFile& first, const std::vector<Filt
   });
 }
 
-int change_registry(const Paths& paths, const std::function<Status(TempFile& temp)>& change) {
-  const std::unique_ptr<TempFile> temp = make_command_temp_file(paths);
-  if (!temp)
-    return -1;
-  const ConfigLock lock(paths.config_dir);
-  Status status = lock.status();
-  if (status.ok())
-    status = change(*temp);
-  if (!status.ok())
-    report_unchanged(paths.device_config, status);
-  return 0;
+Status change_registry(const Paths& paths, const RegistryChange& change) {
+  Result<std::unique_ptr<TempFile>> temp = make_temp_file(paths.temp_template);
+  if (!temp.ok())
+    return temp.status();
+  Result<ConfigLock> lock = ConfigLock::take(paths.config_dir);
+  if (!lock.ok())
+    return lock.status();
+  return change(**temp);
 }
 
-void report_unchanged(const std::string& path, const Status& why) {
-  std::printf("Could not update %s, it was left unchanged: %s\n", path.c_str(),
-              why.message().c_str());
+std::string unchanged_message(const std::string& path, const Status& why) {
+  return "Could not update " + path + ", it was left unchanged: " + why.message() + "\n";
 }
 
 }  // namespace kxsane

@@ -34,7 +34,7 @@ class TempFile {
   Status write(const std::string& text);
 
  private:
-  friend std::unique_ptr<TempFile> make_temp_file(const std::string& name_template, Status& why);
+  friend Result<std::unique_ptr<TempFile>> make_temp_file(const std::string& name_template);
   TempFile(std::string path, UniqueFd fd, int cleanup_slot);
 
   std::string path_;
@@ -43,14 +43,9 @@ class TempFile {
 };
 
 // Creates a temporary file from `name_template` (six trailing X), registered
-// for removal should a signal end the tool. None, with the reason in `why`,
-// when it cannot be created or registered.
-std::unique_ptr<TempFile> make_temp_file(const std::string& name_template, Status& why);
-
-// Makes the temporary file that a command changing the registry starts
-// with; when none can be made, prints the line that says the device
-// configuration file is left unchanged, and why, and returns none.
-std::unique_ptr<TempFile> make_command_temp_file(const Paths& paths);
+// for removal should a signal end the tool. Failed when it cannot be created
+// or registered.
+Result<std::unique_ptr<TempFile>> make_temp_file(const std::string& name_template);
 
 // Appends the whole content of the regular file `src` to the descriptor
 // `dst_fd`. A missing `src` copies nothing and succeeds when `missing_ok`;
@@ -61,25 +56,22 @@ Status copy_file(const std::string& src, int dst_fd, bool missing_ok);
 // How long a change waits for another run's lock before it gives up.
 inline constexpr int kLockWaitSeconds = 15;
 
-// Holds an exclusive lock (flock) on the configuration directory for its
-// lifetime, so that commands which change the registry never interleave.
-// Waits at most kLockWaitSeconds for it. When the directory cannot be opened
-// there is nothing to protect and no lock is taken (status() is ok); the
-// change then fails when it is written.
+// An exclusive lock (flock) on the configuration directory, held for the
+// object's lifetime, so that commands which change the registry never
+// interleave.
 class ConfigLock {
  public:
-  explicit ConfigLock(const std::string& config_dir);
-  ~ConfigLock();
-  ConfigLock(const ConfigLock&) = delete;
-  ConfigLock& operator=(const ConfigLock&) = delete;
+  // Waits at most kLockWaitSeconds for the lock; Failed when it is not to be
+  // had. When the directory cannot be opened there is nothing to protect
+  // and no lock is taken; the change then fails when it is written.
+  static Result<ConfigLock> take(const std::string& config_dir);
 
-  // Ok when the lock is held (or there was nothing to lock); otherwise why
-  // the change must not go ahead.
-  const Status& status() const { return status_; }
+  ConfigLock(ConfigLock&&) = default;
+  ConfigLock& operator=(ConfigLock&&) = default;
 
  private:
-  int fd_ = -1;
-  Status status_ = Status::Ok();
+  explicit ConfigLock(UniqueFd fd) : fd_(std::move(fd)) {}
+  UniqueFd fd_;
 };
 
 // Produces the new content of a file: `old_fd` reads the file being
@@ -114,14 +106,21 @@ using FilterPass = std::function<std::string(const std::string& input)>;
 // pass's output; with no pass it is not touched.
 Status filter_config(const Paths& paths, TempFile& first, const std::vector<FilterPass>& passes);
 
-// The frame of a command that changes the registry: makes the temporary
-// file, takes the configuration lock and runs `change` with the file; when
-// any of it fails, prints the one line that says the registry was left
-// unchanged, and why. Returns 0, or -1 when no temporary file can be made.
-int change_registry(const Paths& paths, const std::function<Status(TempFile& temp)>& change);
+// A change to the registry, run inside the frame: it reads what it needs
+// (the registry through a DeviceList it loads, a label file), decides, and
+// writes through `temp` and replace_file. It returns the outcome.
+using RegistryChange = std::function<Status(TempFile& temp)>;
 
-// Prints the one line that says the device configuration file (or another
-// file the tool changes) was left as it was, and why.
-void report_unchanged(const std::string& path, const Status& why);
+// The one frame of every command that changes the device configuration
+// file, in one order: makes the temporary file, takes the configuration
+// lock, runs `change` (which loads, decides and rewrites) and, whatever
+// happened, removes the temporary file and releases the lock. Returns what
+// `change` returned, or Failed when the temporary file or the lock could not
+// be had (nothing read or changed then).
+Status change_registry(const Paths& paths, const RegistryChange& change);
+
+// The line (with its line break) that says the device configuration file
+// (or another file the tool changes) was left as it was, and why.
+std::string unchanged_message(const std::string& path, const Status& why);
 
 }  // namespace kxsane

@@ -33,13 +33,10 @@ void dump_file(const std::string& path, bool verbose) {
   if (!verbose)
     return;
   std::fflush(stdout);
-  UniqueFd fd;
-  Status status = open_regular(path, fd);
-  if (status.ok()) {
-    status = copy_fd(fd.get(), STDOUT_FILENO);
-    if (!status.ok())
-      status = Status::Error(path + ": " + status.message());
-  }
+  const Result<UniqueFd> fd = open_regular(path);
+  Status status = fd.status();
+  if (fd.ok())
+    status = copy_fd(fd->get(), STDOUT_FILENO).with_prefix(path + ": ");
   if (!status.ok())
     std::fprintf(stderr, "cat: %s\n", status.message().c_str());
 }
@@ -51,7 +48,8 @@ int diagnosis_report(const Paths& paths, DeviceList& devices, ModelTable& models
   std::fputs(kSeparator, stdout);
   std::fflush(stdout);
   for (const char* command : kProbeCommands) {
-    run_echoed(command);
+    if (const Result<int> ran = run_echoed(command); !ran.ok())
+      std::fprintf(stderr, "%s\n", ran.status().message().c_str());
     std::fputs(kSeparator, stdout);
     std::fflush(stdout);
   }
@@ -59,7 +57,7 @@ int diagnosis_report(const Paths& paths, DeviceList& devices, ModelTable& models
   std::fputs(kSeparator, stdout);
   models.load_model_table();
   if (verbose)
-    models.print_model_details();
+    print_model_details(models);
   std::fputs(kSeparator, stdout);
   // The query report finds the table loaded above and lists exactly it.
   if (verbose)
@@ -67,6 +65,11 @@ int diagnosis_report(const Paths& paths, DeviceList& devices, ModelTable& models
   std::fputs("ping\n", stdout);
   ping_sweep(devices);
   return 1;
+}
+
+void print_model_details(const ModelTable& models) {
+  for (const ModelRecord& record : models.records())
+    std::fputs(model_detail_line(record).c_str(), stdout);
 }
 
 int dump_configuration_files(const Paths& paths, int level) {

@@ -17,6 +17,10 @@ inline constexpr int kVerboseAbove = 2;
 // is flushed before every command. Returns 1.
 int diagnosis_report(const Paths& paths, DeviceList& devices, ModelTable& models, int level);
 
+// Prints one detail line per record of the table as it stands (see
+// model_detail_line), in table order.
+void print_model_details(const ModelTable& models);
+
 // Prints a header for the device configuration file, Kxsane4.ini and every
 // model description file of the models directory (in listing order), each
 // followed by its content when verbose. Prints nothing when the models

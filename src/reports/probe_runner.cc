@@ -71,11 +71,13 @@ class BlockRunner {
     if (::pipe2(ends, O_CLOEXEC) == 0) {
       const UniqueFd write_end(ends[1]);
       probe.output = UniqueFd(ends[0]);
-      probe.pid = start_shell(command, write_end.get(), why);
-      if (probe.pid >= 0) {
+      const Result<pid_t> pid = start_shell(command, write_end.get());
+      if (pid.ok()) {
+        probe.pid = *pid;
         ++running_;
         return true;
       }
+      why = pid.status();
       probe.output = UniqueFd();
     } else {
       why = errno_error("pipe");

@@ -87,8 +87,7 @@ TEST_F(OutOfMemory, DeviceListPassesOverARoomHintItCannotHave) {
                   off_t{96} << 20);
   EXPECT_TRUE(holds_under_limit(kHeadroom, [&] {
     DeviceList devices(path);
-    return devices.load_device_list() == 2 && devices.load_status().ok() &&
-           devices.device_count() == 2;
+    return devices.load().ok() && devices.device_count() == 2;
   }));
 }
 
@@ -126,10 +125,10 @@ TEST_F(OutOfMemory, DeviceListThatOutgrowsMemoryStopsSaysWhyAndKeepsItsRecords) 
   EXPECT_TRUE(holds_under_limit(kHeadroom, [&] {
     DeviceList devices(dir.file("unused.cfg"));
     std::FILE* stream = endless_records();
-    const int read = devices.read_device_stream(stream);
+    const Result<int> read = devices.read_device_stream(stream);
     std::fclose(stream);
     char name[kDeviceFieldSize];
-    return read == -1 && devices.load_status().message().starts_with("out of memory") &&
+    return read.status().message().starts_with("out of memory") &&
            devices.device_count() > 100000 &&
            devices.device_field_by_index(100000, kFriendlyName, name, sizeof name) == nullptr;
   }));
@@ -139,9 +138,9 @@ TEST_F(OutOfMemory, ModelTableThatOutgrowsMemoryStopsAndSaysWhy) {
   EXPECT_TRUE(holds_under_limit(kHeadroom, [&] {
     ModelTable models(dir.file("no-models4"), dir.file("unused.ini"));
     std::FILE* stream = endless_records();
-    const int read = models.read_model_stream(stream, "endless");
+    const Result<int> read = models.read_model_stream(stream, "endless");
     std::fclose(stream);
-    return read > 10000 && models.load_status().message() == "out of memory reading endless";
+    return models.size() > 10000 && read.status().message() == "out of memory reading endless";
   }));
 }
 

@@ -35,11 +35,10 @@ TEST(SafeFileLocate, FollowsFortyLinksAndRefusesTheFortyFirst) {
   } kCases[] = {{0, true}, {1, true}, {40, true}, {41, false}};
   for (const auto& c : kCases) {
     TestDir dir;
-    UniqueFd fd;
-    const Status status = open_regular(link_chain(dir, c.links), fd);
-    EXPECT_EQ(status.ok() && fd.valid(), c.opened) << c.links << ": " << status.message();
+    const Result<UniqueFd> fd = open_regular(link_chain(dir, c.links));
+    EXPECT_EQ(fd.ok() && fd->valid(), c.opened) << c.links << ": " << fd.status().message();
     if (!c.opened) {
-      EXPECT_NE(status.message().find("too many levels of symbolic links"), std::string::npos);
+      EXPECT_NE(fd.status().message().find("too many levels of symbolic links"), std::string::npos);
     }
   }
 }
@@ -53,9 +52,7 @@ TEST(SafeFileOpen, FinalNameThatIsALinkIsRefused) {
   where.dir = UniqueFd(::open(dir.file("cfg").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   where.name = "l1";
   where.path = dir.file("cfg/l1");
-  UniqueFd fd;
-  EXPECT_FALSE(open_regular_at(where, fd).ok());
-  EXPECT_FALSE(fd.valid());
+  EXPECT_FALSE(open_regular_at(where).ok());
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ Status finds_one(Clock::time_point, std::vector<Sighting>* out) {
 }
 
 Status cannot_run(Clock::time_point, std::vector<Sighting>*) {
-  return Status::Error("no daemon");
+  return Status::Failed("no daemon");
 }
 
 std::atomic<bool> release_stuck{false};

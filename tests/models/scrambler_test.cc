@@ -12,7 +12,6 @@
 namespace kxsane {
 namespace {
 
-using kxsane::testing::capture_stdout;
 using kxsane::testing::TestDir;
 
 constexpr char kPlain[] =
@@ -39,7 +38,9 @@ std::string details_of(const TestDir& dir, const std::string& name, const std::s
   dir.write(name, content);
   ModelTable table(dir.file("none"), dir.file(name));
   table.load_model_table();
-  return capture_stdout([&] { table.print_model_details(); });
+  std::string lines;
+  for (const ModelRecord& record : table.records()) lines += model_detail_line(record);
+  return lines;
 }
 
 TEST(Scrambler, ScramblesOnlyTheModelLinesOfTheSection) {

@@ -123,8 +123,8 @@ TEST_F(DeviceListTest, ReadsRecordsInFileOrder) {
             "[section]\n"
             "DEVICE=first , \"M-1\" , 0x0:0x123 , IP-ADDRESS=10.0.0.5 \n"
             "x=y\n");
+  EXPECT_TRUE(devices.load().ok());
   EXPECT_EQ(devices.device_count(), 3);
-  EXPECT_TRUE(devices.load_status().ok());
   EXPECT_EQ(field(0, kFriendlyName), "second");
   EXPECT_EQ(field(0, kNodeName), "KXN_1");
   EXPECT_EQ(field(1, kIpAddress), "10.0.0.5");
@@ -133,8 +133,8 @@ TEST_F(DeviceListTest, ReadsRecordsInFileOrder) {
 }
 
 TEST_F(DeviceListTest, MissingFileCountsZeroAndIsReadAgainWhileEmpty) {
+  EXPECT_TRUE(devices.load().not_found());
   EXPECT_EQ(devices.load_device_list(), -1);
-  EXPECT_TRUE(devices.load_status().ok());  // no file: no devices, read whole
   EXPECT_EQ(devices.device_count(), 0);
   EXPECT_EQ(field(0, kFriendlyName), "");
   dir.write(cfg, "DEVICE=a , \"M\" , U , NODENAME=n \n");
@@ -170,14 +170,11 @@ std::FILE* line_then_read_error() {
 TEST_F(DeviceListTest, ReadErrorStopsTheLoadAndSaysWhyKeepingTheRecordsRead) {
   std::FILE* stream = line_then_read_error();
   ASSERT_NE(stream, nullptr);
-  EXPECT_EQ(devices.read_device_stream(stream), -1);
+  EXPECT_EQ(devices.read_device_stream(stream).status().message(),
+            dir.paths().device_config + ": Input/output error");
   std::fclose(stream);
-  EXPECT_FALSE(devices.load_status().ok());
-  EXPECT_EQ(devices.load_status().message(), dir.paths().device_config + ": Input/output error");
   EXPECT_EQ(devices.device_count(), 1);
   EXPECT_EQ(field(0, kFriendlyName), "a");
-  devices.free_device_list();
-  EXPECT_TRUE(devices.load_status().ok());
 }
 
 TEST_F(DeviceListTest, IndexOutOfRangeGivesNoneAndEmptyDestination) {

@@ -50,7 +50,7 @@ std::string entries(const std::string& dir) {
 Status write_text(int fd, const std::string& text) {
   const ssize_t written = ::write(fd, text.data(), text.size());
   if (written != static_cast<ssize_t>(text.size()))
-    return Status::Error("short write");
+    return Status::Failed("short write");
   return Status::Ok();
 }
 
@@ -64,9 +64,9 @@ std::string binary_content() {
 TEST(RewriteTempFile, PrivateFileFromTheTemplateRemovedWhenDone) {
   TestDir dir;
   const std::string tmpl = dir.file("tmp/kxsane_tempfile4_XXXXXX");
-  Status why = Status::Ok();
-  auto temp = make_temp_file(tmpl, why);
-  ASSERT_NE(temp, nullptr);
+  auto made = make_temp_file(tmpl);
+  ASSERT_TRUE(made.ok());
+  std::unique_ptr<TempFile> temp = std::move(*made);
   const std::string path = temp->path();
   EXPECT_EQ(path.size(), tmpl.size());
   EXPECT_EQ(path.substr(0, path.size() - 6), tmpl.substr(0, tmpl.size() - 6));
@@ -76,8 +76,8 @@ TEST(RewriteTempFile, PrivateFileFromTheTemplateRemovedWhenDone) {
   EXPECT_EQ(dir.read("tmp/" + fs::path(path).filename().string()), "line\n");
   temp.reset();
   EXPECT_FALSE(fs::exists(path));
-  EXPECT_EQ(make_temp_file(dir.file("missing/kxsane_tempfile4_XXXXXX"), why), nullptr);
-  EXPECT_EQ(why.message(), "cannot create a temporary file: No such file or directory");
+  EXPECT_EQ(make_temp_file(dir.file("missing/kxsane_tempfile4_XXXXXX")).status().message(),
+            "cannot create a temporary file: No such file or directory");
 }
 
 // A file that a signal could not remove is not made at all.
@@ -85,9 +85,7 @@ TEST(RewriteTempFile, RefusedWhenNoSignalCleanupSlotIsFree) {
   TestDir dir;
   std::vector<int> taken;
   for (int slot; (slot = add_cleanup_file(AT_FDCWD, "/nonexistent")) >= 0;) taken.push_back(slot);
-  Status why = Status::Ok();
-  EXPECT_EQ(make_temp_file(dir.file("tmp/kxsane_tempfile4_XXXXXX"), why), nullptr);
-  EXPECT_FALSE(why.ok());
+  EXPECT_FALSE(make_temp_file(dir.file("tmp/kxsane_tempfile4_XXXXXX")).ok());
   EXPECT_EQ(replace_file(dir.file("cfg/registry"), [](int, int) { return Status::Ok(); })
                 .message()
                 .find("no room"),
@@ -101,41 +99,36 @@ TEST(RewriteCopy, AppendsEveryByteBehindWhatIsThere) {
   TestDir dir;
   dir.write("src", binary_content());
   dir.write("dst", "first\n");
-  const int fd = ::open(dir.file("dst").c_str(), O_WRONLY | O_APPEND);
-  ASSERT_GE(fd, 0);
-  EXPECT_TRUE(copy_file(dir.file("src"), fd, false).ok());
-  ::close(fd);
+  const UniqueFd fd(::open(dir.file("dst").c_str(), O_WRONLY | O_APPEND));
+  ASSERT_TRUE(fd.valid());
+  EXPECT_TRUE(copy_file(dir.file("src"), fd.get(), false).ok());
   EXPECT_EQ(dir.read("dst"), "first\n" + binary_content());
 }
 
 TEST(RewriteCopy, MissingSourceCopiesNothingAndFailsUnlessAllowed) {
   TestDir dir;
   dir.write("dst", "kept\n");
-  const int fd = ::open(dir.file("dst").c_str(), O_WRONLY | O_APPEND);
-  ASSERT_GE(fd, 0);
-  EXPECT_TRUE(copy_file(dir.file("missing"), fd, true).ok());
-  const Status status = copy_file(dir.file("missing"), fd, false);
+  const UniqueFd fd(::open(dir.file("dst").c_str(), O_WRONLY | O_APPEND));
+  ASSERT_TRUE(fd.valid());
+  EXPECT_TRUE(copy_file(dir.file("missing"), fd.get(), true).ok());
+  const Status status = copy_file(dir.file("missing"), fd.get(), false);
   EXPECT_FALSE(status.ok());
   EXPECT_NE(status.message().find(dir.file("missing")), std::string::npos) << status.message();
-  ::close(fd);
   EXPECT_EQ(dir.read("dst"), "kept\n");
 }
 
 TEST(RewriteCopy, ReadAndWriteErrorsAreErrors) {
   TestDir dir;
   dir.write("src", "data\n");
-  const int read_only = ::open(dir.file("src").c_str(), O_RDONLY);
-  ASSERT_GE(read_only, 0);
-  EXPECT_FALSE(copy_file(dir.file("src"), read_only, true).ok());
-  ::close(read_only);
+  const UniqueFd read_only(::open(dir.file("src").c_str(), O_RDONLY));
+  ASSERT_TRUE(read_only.valid());
+  EXPECT_FALSE(copy_file(dir.file("src"), read_only.get(), true).ok());
   // A directory opens but cannot be read.
-  const int fd = ::open(dir.file("dst").c_str(), O_WRONLY | O_CREAT, 0600);
-  EXPECT_FALSE(copy_file(dir.file("tmp"), fd, true).ok());
-  ::close(fd);
-  const int full = ::open("/dev/full", O_WRONLY);
-  if (full >= 0) {
-    EXPECT_FALSE(copy_file(dir.file("src"), full, true).ok());
-    ::close(full);
+  const UniqueFd fd(::open(dir.file("dst").c_str(), O_WRONLY | O_CREAT, 0600));
+  EXPECT_FALSE(copy_file(dir.file("tmp"), fd.get(), true).ok());
+  const UniqueFd full(::open("/dev/full", O_WRONLY));
+  if (full.valid()) {
+    EXPECT_FALSE(copy_file(dir.file("src"), full.get(), true).ok());
   }
 }
 
@@ -202,7 +195,7 @@ TEST(RewriteReplace, FailureLeavesTheTargetAndNoStagingFile) {
   dir.write("cfg/registry", "old\n");
   const Status status = replace_file(dir.file("cfg/registry"), [](int, int fd) {
     write_text(fd, "half");
-    return Status::Error("produce failed");
+    return Status::Failed("produce failed");
   });
   EXPECT_FALSE(status.ok());
   EXPECT_EQ(status.message(), "produce failed");
@@ -228,10 +221,9 @@ TEST(RewritePipeline, AFailingStageAnywhereIsAFailure) {
 TEST(RewritePipeline, WritesThroughTheDescriptorItIsGiven) {
   TestDir dir;
   const std::string out = dir.file("tmp/out");
-  const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  ASSERT_GE(fd, 0);
-  EXPECT_TRUE(run_pipeline("printf 'a\\na\\nb\\n' | uniq", fd).ok());
-  ::close(fd);
+  const UniqueFd fd(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  ASSERT_TRUE(fd.valid());
+  EXPECT_TRUE(run_pipeline("printf 'a\\na\\nb\\n' | uniq", fd.get()).ok());
   EXPECT_EQ(dir.read("tmp/out"), "a\nb\n");
 }
 
@@ -239,13 +231,11 @@ class RewritePrepend : public ::testing::Test {
  protected:
   // New lines in the temporary file, then prepend; returns the status.
   Status prepend(const std::string& lines) {
-    Status why = Status::Ok();
-    auto temp = make_temp_file(paths_.temp_template, why);
-    EXPECT_NE(temp, nullptr) << why.message();
-    if (!temp)
-      return Status::Error("no temporary file");
-    EXPECT_TRUE(temp->write(lines).ok());
-    return prepend_to_config(paths_, *temp);
+    auto temp = make_temp_file(paths_.temp_template);
+    if (!temp.ok())
+      return temp.status();
+    EXPECT_TRUE((*temp)->write(lines).ok());
+    return prepend_to_config(paths_, **temp);
   }
   std::optional<std::string> registry() const { return dir_.read("cfg/kxsanenetdevice4.cfg"); }
 

@@ -15,7 +15,7 @@ using kxsane::testing::TestDir;
 class QueryReport : public ::testing::Test {
  protected:
   std::string report() {
-    return capture_stdout([&] { EXPECT_EQ(query_report(devices_, models_), 1); });
+    return capture_stdout([&] { query_report(devices_, models_); });
   }
 
   TestDir dir_;

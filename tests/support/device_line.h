@@ -25,9 +25,9 @@ inline bool parse_device_line(const std::string& line, DeviceRecord& record) {
   if (file == nullptr)
     return false;
   DeviceList devices("/nonexistent/kxsanenetdevice4.cfg");
-  const int count = devices.read_device_stream(file);
+  const Result<int> count = devices.read_device_stream(file);
   std::fclose(file);
-  if (count <= 0)
+  if (!count.ok() || *count <= 0)
     return false;
   record = DeviceRecord{};
   for (int f = 0; f < kDeviceFieldCount; ++f)
