@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "../tests/support/device_line.h"
+#include "cli/add_command.h"
 #include "common/shell_command.h"
 #include "common/text.h"
-#include "cli/add_command.h"
 #include "registry/device_list.h"
 #include "registry/registration.h"
 #include "shell_words.h"

@@ -40,10 +40,9 @@ void get_key_value(char** argv, int argc, const char* key, char* dst, std::size_
 Result<NewDevice> read_new_device(char** argv, int argc) {
   if (argc < kMinArgc)
     return Status::Refused("Invalid parameter 0\n");
-  NewDevice device{value_of(argv, argc, "name=", kNewNameMax),
-                   value_of(argv, argc, "model=", kNewModelMax),
-                   value_of(argv, argc, "ip=", kNewIpMax),
-                   value_of(argv, argc, "nodename=", kNewNodeMax)};
+  NewDevice device{
+      value_of(argv, argc, "name=", kNewNameMax), value_of(argv, argc, "model=", kNewModelMax),
+      value_of(argv, argc, "ip=", kNewIpMax), value_of(argv, argc, "nodename=", kNewNodeMax)};
   if (!is_valid_friendly_name(device.name))
     return Status::Refused("Invalid name\n");
   return device;

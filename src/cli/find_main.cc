@@ -144,15 +144,14 @@ void register_new(const Paths& paths, const ModelTable& models, const Status& mo
     return;
   // A model table read in part could register a known model as unknown.
   std::vector<AddOutcome> outcomes(
-      requests.size(),
-      {Status::Failed(unchanged_message(paths.device_config, models_loaded)), {}});
+      requests.size(), {Status::Failed(unchanged_message(paths.device_config, models_loaded)), {}});
   if (models_loaded.ok())
     outcomes = register_devices(paths, models, requests);
   for (std::size_t i = 0; i < scanners.size(); ++i) {
     const FoundScanner& scanner = *scanners[i];
     if (outcomes[i].status.ok()) {
-      std::printf("%s: registered as \"%s\" at %s\n", scanner.name.c_str(),
-                  scanner.model->c_str(), scanner.address.c_str());
+      std::printf("%s: registered as \"%s\" at %s\n", scanner.name.c_str(), scanner.model->c_str(),
+                  scanner.address.c_str());
     } else {
       std::printf("%s: %s", scanner.name.c_str(), outcomes[i].status.message().c_str());
     }

@@ -125,7 +125,7 @@ Result<FileLocation> locate(const std::string& path) {
     if (S_ISLNK(st.st_mode)) {
       if (!trusted_owner(st.st_uid)) {
         return Status::Failed(path + ": leads through a symbolic link owned by user " +
-                             std::to_string(st.st_uid));
+                              std::to_string(st.st_uid));
       }
       if (++links > kMaxLinks)
         return Status::Failed(path + ": too many levels of symbolic links");
@@ -154,7 +154,7 @@ Result<FileLocation> locate(const std::string& path) {
 
 Result<UniqueFd> open_regular_at(const FileLocation& where) {
   UniqueFd fd(::openat(where.dir.get(), where.name.c_str(),
-                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!fd.valid()) {
     return errno == ENOENT ? Status::NotFound(where.path + ": " + std::strerror(ENOENT))
                            : errno_error(where.path);

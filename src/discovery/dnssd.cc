@@ -89,9 +89,9 @@ class DnssdRun {
                                &DnssdRun::on_client, this, &error);
     if (client_ == nullptr) {
       return Status::Failed(std::string("DNS-SD: cannot reach the Avahi daemon (") +
-                           avahi_strerror(error) +
-                           "): start avahi-daemon and the system bus (dbus), or install the "
-                           "avahi-daemon package");
+                            avahi_strerror(error) +
+                            "): start avahi-daemon and the system bus (dbus), or install the "
+                            "avahi-daemon package");
     }
     for (const char* type : kScannerServiceTypes) {
       AvahiServiceBrowser* browser =

@@ -10,8 +10,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "discovery/dnssd.h"
 #include "common/text.h"
+#include "discovery/dnssd.h"
 
 namespace kxsane {
 

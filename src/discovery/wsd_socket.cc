@@ -28,7 +28,7 @@ Status ProbeSocket::open() {
   socket_ = UniqueFd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!socket_.valid()) {
     return Status::Failed(std::string("WS-Discovery: cannot open a UDP socket: ") +
-                         std::strerror(errno));
+                          std::strerror(errno));
   }
   // The answers to every probe arrive at once; room for a few hundred.
   const int receive_buffer = 512 * 1024;
@@ -40,7 +40,7 @@ Status ProbeSocket::open() {
   ifaddrs* found = nullptr;
   if (getifaddrs(&found) != 0) {
     return Status::Failed(std::string("WS-Discovery: cannot list the network interfaces: ") +
-                         std::strerror(errno));
+                          std::strerror(errno));
   }
   const std::unique_ptr<ifaddrs, IfaddrsFreer> list(found);
   for (const ifaddrs* entry = found; entry; entry = entry->ifa_next) {

@@ -42,8 +42,8 @@ Status unscramble_content(std::string_view content, std::size_t line_number, std
   }
   if (!plain.empty() && plain[0] == '@') {
     return Status::Failed(at_line(line_number, 1,
-                                 "unscrambles to a line that begins with \"@\", which plain "
-                                 "text cannot express"));
+                                  "unscrambles to a line that begins with \"@\", which plain "
+                                  "text cannot express"));
   }
   return Status::Ok();
 }
@@ -90,7 +90,7 @@ Status convert_section_line(std::string_view piece, std::size_t line_number, Dir
   // would be read as a line of its own.
   if (content.size() + 1 > kModelPieceMax) {
     return Status::Failed(at_line(line_number, kModelPieceMax,
-                                 "the line is too long to be scrambled: the reader would cut it"));
+                                  "the line is too long to be scrambled: the reader would cut it"));
   }
   out += *scramble_line(std::string(content));
   out += line_break;
@@ -118,8 +118,8 @@ Status convert(const std::string& input, std::string& output, Direction directio
       output += piece;
     } else if (!whole_line) {
       return Status::Failed(at_line(line_number, 1,
-                                   "a line of the model section is longer than the reader's "
-                                   "1023-character pieces"));
+                                    "a line of the model section is longer than the reader's "
+                                    "1023-character pieces"));
     } else {
       bool section_end = false;
       Status status = convert_section_line(piece, line_number, direction, output, section_end);

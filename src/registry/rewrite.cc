@@ -92,7 +92,8 @@ Status unreachable(const std::string& path, const Status& why) {
   struct stat st {};
   const std::string dir = directory_of(path);
   if (::stat(dir.c_str(), &st) != 0 && errno == ENOENT)
-    return Status::Failed("the directory " + dir + " is missing (install the package or create it)");
+    return Status::Failed("the directory " + dir +
+                          " is missing (install the package or create it)");
   return why;
 }
 

@@ -53,7 +53,8 @@ TEST(RootSafety, SpecialFilesAreNeitherWaitedForNorWritten) {
       {"registry a FIFO: -q -p -r -LI -LO",
        "rm kxsanenetdevice4.cfg && mkfifo kxsanenetdevice4.cfg\n"
        "for o in -q -p '-r old' -LI -LO; do timeout 20 \"$KX\" $o 2>&1; done\n",
-       "kxsaneconfig4: " REGISTRY ": not a regular file\n\nDevices on network\nkxsaneconfig4: " REGISTRY
+       "kxsaneconfig4: " REGISTRY
+       ": not a regular file\n\nDevices on network\nkxsaneconfig4: " REGISTRY
        ": not a regular file\n" UNCHANGED REGISTRY ": not a regular file\n" UNCHANGED REGISTRY
        ": not a regular file\n" UNCHANGED REGISTRY ": not a regular file\n"},
       {"registry linked to a null device",

@@ -16,7 +16,8 @@ namespace {
 
 using kxsane::testing::TestDir;
 
-constexpr char kModels[] = "[Support Model]\n0x4ab:0x123,503,1,\"KX-100\",1,2\n0x77,1,1,\"KX 200\"\n";
+constexpr char kModels[] =
+    "[Support Model]\n0x4ab:0x123,503,1,\"KX-100\",1,2\n0x77,1,1,\"KX 200\"\n";
 
 // `text` read the way the registry or the model table reads its file.
 template <typename Reader>
@@ -38,20 +39,33 @@ TEST(AddDecision, RequestAgainstRegistryAndModelTable) {
     bool registered;
     std::string expected;  // the line written, or the refusal
   } kCases[] = {
-      {"", {"office", "KX-100", "10.0.0.7", ""}, true,
+      {"",
+       {"office", "KX-100", "10.0.0.7", ""},
+       true,
        "DEVICE=office , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.0.0.7 \n"},
       // Looked up as given (the table stores "KX200"), written without blanks.
-      {"", {"a", "KX\n200", "", "host1"}, true, "DEVICE=a , \"KX200\" , Unknown , NODENAME=host1 \n"},
-      {"", {"a", "kx-100", "1.2.3.4", "KXN_1"}, true,
+      {"",
+       {"a", "KX\n200", "", "host1"},
+       true,
+       "DEVICE=a , \"KX200\" , Unknown , NODENAME=host1 \n"},
+      {"",
+       {"a", "kx-100", "1.2.3.4", "KXN_1"},
+       true,
        "DEVICE=a , \"kx-100\" , Unknown , NODENAME=KXN_1 \n"},
-      {"", {name63 + "x", model61 + "x", "1.2.3.4", ""}, true,
+      {"",
+       {name63 + "x", model61 + "x", "1.2.3.4", ""},
+       true,
        "DEVICE=" + name63 + " , \"" + model61 + "\" , Unknown , IP-ADDRESS=1.2.3.4 \n"},
       {"", {"a.b", "m", "1.2.3.4", ""}, false, "Invalid name\n"},
-      {"DEVICE=taken , \"\" , Unknown , IP-ADDRESS=1.1.1.1 \n", {"taken", "m", "bad", ""}, false,
+      {"DEVICE=taken , \"\" , Unknown , IP-ADDRESS=1.1.1.1 \n",
+       {"taken", "m", "bad", ""},
+       false,
        "\"taken\" is already registered.\n"},
       // The name lookup stops at a first record without a name.
-      {"x=y\nDEVICE=taken , \"\" , Unknown , IP-ADDRESS=1.1.1.1 \n", {"taken", "m", "1.2.3.4", ""},
-       true, "DEVICE=taken , \"m\" , Unknown , IP-ADDRESS=1.2.3.4 \n"},
+      {"x=y\nDEVICE=taken , \"\" , Unknown , IP-ADDRESS=1.1.1.1 \n",
+       {"taken", "m", "1.2.3.4", ""},
+       true,
+       "DEVICE=taken , \"m\" , Unknown , IP-ADDRESS=1.2.3.4 \n"},
       {"", {"a", "m", "\n", "\r\f"}, false, "Invalid IP address or NODENAME\n"},
       {"", {"a", "m,n", "", "a;b"}, false, "Invalid IP address or NODENAME\n"},
       {"", {"a", "m\n=n", "1.2", "host"}, false, "Invalid model (m=n)\n"},
@@ -124,7 +138,8 @@ TEST_F(RegisterDevices, BatchDecidesEachAgainstTheOnesBeforeItAndWritesThemOnTop
 }
 
 TEST_F(RegisterDevices, FailuresLeaveTheRegistryAndSayWhyForEveryDevice) {
-  const std::string unchanged = "Could not update " + paths_.device_config + ", it was left unchanged: ";
+  const std::string unchanged =
+      "Could not update " + paths_.device_config + ", it was left unchanged: ";
   paths_.temp_template = dir_.file("missing/kxsane_tempfile4_XXXXXX");
   EXPECT_EQ(register_all({{"a", "m", "1.2.3.4", ""}}),
             unchanged + "cannot create a temporary file: No such file or directory\n");
