@@ -5,9 +5,11 @@
 namespace kxsane {
 namespace {
 
-const std::vector<std::string> kModels = {"KX", "KX-100", "KX-200", "KX-200Pro"};
+const std::vector<std::string> kModels = {"KX",     "KX-30",     "KX-100",
+                                          "KX-200", "KX-200Pro", "KX-200 MFP"};
 
 TEST(MatchModel, ExactTextsFirstThenLongestWholeWordsWithoutRegardToCase) {
+  const ModelMatcher matcher(kModels);
   const struct {
     std::vector<std::string> texts;
     std::string words;
@@ -16,14 +18,17 @@ TEST(MatchModel, ExactTextsFirstThenLongestWholeWordsWithoutRegardToCase) {
       {{"KX-200", "KX-100"}, "KX-100", "KX-200"},  // the first exact text wins
       {{"kx-100"}, "", std::nullopt},              // exact means exact case
       {{"Acme"}, "Kestrel kx-200pro Series", "KX-200Pro"},
-      {{}, "Kestrel KX-200", "KX-200"},  // "KX" occurs too, but is shorter
-      {{}, "Kestrel KX-2000", "KX"},     // "KX-200" is not a whole word here
+      {{}, "Kestrel KX-200", "KX-200"},          // "KX" occurs too, but is shorter
+      {{}, "Kestrel KX-2000", "KX"},             // "KX-200" is not a whole word here
+      {{}, "Kestrel KX-300 color", "KX"},        // nor is "KX-30"
+      {{}, "kestrel kx-200 mfp", "KX-200 MFP"},  // longer than "KX-200", which occurs too
+      {{}, "KX-200 or KX-100", "KX-100"},        // of two as long, the first of the table
       {{}, "AKX-1000", std::nullopt},
       {{}, "", std::nullopt},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.words);
-    EXPECT_EQ(match_model(kModels, c.texts, c.words), c.model);
+    EXPECT_EQ(matcher.match(c.texts, c.words), c.model);
   }
 }
 
