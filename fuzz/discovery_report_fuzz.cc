@@ -2,7 +2,8 @@
 // name, host name and TXT values become a scanner whose printed text is one
 // comment or one "kxsaneconfig4 -a" command per line, which the shell takes
 // word for word (a valid suggested name, the matched model, the address),
-// with no control character anywhere, and JSON that reads back.
+// with no control character anywhere (nor one that reorders or breaks the
+// line where shown), and JSON that reads back.
 #include <cstddef>
 #include <cstdint>
 #include <nlohmann/json.hpp>
@@ -37,6 +38,12 @@ std::vector<std::string> fields_of(const std::uint8_t* data, std::size_t size) {
 bool has_control(const std::string& text) {
   for (const char c : text) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+      return true;
+  }
+  // The bidirectional controls, the line and paragraph separators, the BOM.
+  for (const char* format : {"\u202A", "\u202B", "\u202C", "\u202D", "\u202E", "\u2066", "\u2067",
+                             "\u2068", "\u2069", "\u2028", "\u2029", "\uFEFF"}) {
+    if (text.find(format) != std::string::npos)
       return true;
   }
   return false;

@@ -36,6 +36,15 @@ bool valid_sequence(const unsigned char* s, std::size_t length) {
   return true;
 }
 
+// Whether the valid three-byte sequence at `s` is a character that makes text
+// display other than it is stored: a bidirectional embedding, override or
+// isolate (U+202A..U+202E, U+2066..U+2069), a line or paragraph separator
+// (U+2028, U+2029), or a byte order mark (U+FEFF).
+bool is_deceptive_format(const unsigned char* s) {
+  const unsigned code = (s[0] & 0x0Fu) << 12 | (s[1] & 0x3Fu) << 6 | (s[2] & 0x3Fu);
+  return (code >= 0x2028 && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069) || code == 0xFEFF;
+}
+
 // A value from the network as one shell word.
 std::string quoted(const std::string& text) {
   return shell_word(printable(text));
@@ -73,7 +82,8 @@ std::string printable(const std::string& text) {
     }
     const bool c0_or_del = length == 1 && (bytes[i] < 0x20 || bytes[i] == 0x7F);
     const bool c1 = length == 2 && bytes[i] == 0xC2 && bytes[i + 1] < 0xA0;
-    if (!c0_or_del && !c1)
+    const bool format = length == 3 && is_deceptive_format(bytes + i);
+    if (!c0_or_del && !c1 && !format)
       out.append(text, i, length);
     i += length;
   }

@@ -9,9 +9,11 @@
 
 namespace kxsane {
 
-// `text` fit to print: valid UTF-8 without control characters (C0, DEL and
-// C1 are dropped, every byte that is not part of a valid sequence becomes
-// "?").
+// `text` fit to print: valid UTF-8 that displays as it reads. Control
+// characters (C0, DEL and C1), the bidirectional embeddings, overrides and
+// isolates (U+202A..U+202E, U+2066..U+2069), the line and paragraph
+// separators (U+2028, U+2029) and the byte order mark (U+FEFF) are dropped;
+// every byte that is not part of a valid sequence becomes "?".
 std::string printable(const std::string& text);
 
 // The lines of the text report. The first is a comment saying how many

@@ -5,7 +5,7 @@
 namespace kxsane {
 namespace {
 
-TEST(Printable, DropsControlCharactersAndMarksInvalidUtf8) {
+TEST(Printable, DropsControlAndBidiCharactersAndMarksInvalidUtf8) {
   const struct {
     std::string text;
     std::string shown;
@@ -23,6 +23,10 @@ TEST(Printable, DropsControlCharactersAndMarksInvalidUtf8) {
       {"\xed\xa0\x80", "???"},
       {"x\xe2\x82", "x??"},
       {"\xf4\x90\x80\x80", "????"},
+      {"Lab \u202Efdp.exe\u202C", "Lab fdp.exe"},  // reads reversed where shown
+      {"\u202A\u202B\u202D\u2066\u2067\u2068a\u2069", "a"},
+      {"\uFEFFone\u2028two\u2029", "onetwo"},
+      {"\u2027\u202F\u2065\u206A\uFEFE", "\u2027\u202F\u2065\u206A\uFEFE"},  // neighbours kept
   };
   for (const auto& c : kCases) EXPECT_EQ(printable(c.text), c.shown) << c.text;
 }
