@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/paths.h"
@@ -77,9 +78,14 @@ constexpr OptionSpec kOptions[] = {
     {"-h", false, [](Options& o, const char*) { return o.help = true; }},
     {"--timeout", true,
      [](Options& o, const char* value) {
-       char* end = nullptr;
-       o.timeout = std::strtod(value, &end);
-       return end != value && *end == '\0' && o.timeout > 0 && o.timeout <= kMaxTimeout;
+       // Digits with at most one point: strtod alone also takes blanks,
+       // signs, hexadecimal, exponents, "inf" and "nan".
+       const std::string_view text = value;
+       const bool plain = !text.empty() && text.front() >= '0' && text.front() <= '9' &&
+                          text.find_first_not_of("0123456789.") == std::string_view::npos &&
+                          std::count(text.begin(), text.end(), '.') <= 1;
+       o.timeout = std::strtod(value, nullptr);
+       return plain && o.timeout > 0 && o.timeout <= kMaxTimeout;
      }},
     {"--protocol", true,
      [](Options& o, const char* value) {

@@ -196,6 +196,8 @@ TEST(FindWithoutLan, UsageHelpAndMissingDaemon) {
       {{"--bogus"}, 2, "unknown option --bogus"},
       {{"--timeout", "61"}, 2, "invalid value for --timeout"},
       {{"--timeout=0"}, 2, "invalid value for --timeout"},
+      {{"--timeout", "0x10"}, 2, "invalid value for --timeout"},
+      {{"--timeout", " 2"}, 2, "invalid value for --timeout"},
       {{"--protocol", "smb"}, 2, "invalid value for --protocol"},
       {{"--json", "--add"}, 2, "do not go together"},
       {{"--protocol", "dnssd"}, 1, "start avahi-daemon"},
