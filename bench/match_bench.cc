@@ -20,6 +20,8 @@ int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
   constexpr int kModels = 10000;
   constexpr int kScanners = 2048;
+  // The machine at 10.0.0.1 on 10.0.0.0/8.
+  const std::vector<kxsane::Ipv4Network> kNetworks = {{0x0A000001, 0xFF000000}};
   std::vector<std::string> models;
   for (int i = 0; i < kModels; ++i)
     models.push_back("KX-" + std::to_string(10000 + i % (kModels / 2)) +
@@ -39,7 +41,7 @@ int main(int argc, char** argv) {
   }
   for (int run = 0; run < runs; ++run) {
     const auto start = std::chrono::steady_clock::now();
-    const auto found = kxsane::survey(sightings, models, {});
+    const auto found = kxsane::survey(sightings, models, {}, kNetworks);
     const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
     int matched = 0;
     for (const auto& scanner : found) matched += scanner.model.has_value() ? 1 : 0;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "discovery/addresses.h"
 #include "discovery/dnssd.h"
 #include "discovery/report.h"
 #include "discovery/survey.h"
@@ -66,7 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::vector<std::string> models = {"KX-100", "KX 200", "x;$(id)", "'"};
   const std::vector<kxsane::RegisteredScanner> registered = {{"lab", "KX-100", "", "kx"}};
-  const auto found = kxsane::survey({kxsane::sighting_from_dnssd(record)}, models, registered);
+  // The machine at 10.0.0.1 on 10.0.0.0/24: some addresses are refused.
+  const std::vector<kxsane::Ipv4Network> networks = {{0x0A000001, 0xFFFFFF00}};
+  const auto found =
+      kxsane::survey({kxsane::sighting_from_dnssd(record)}, models, registered, networks);
   check(found.size() == 1 || found.size() == 2);  // one scanner seen, one registered
 
   const std::string text = kxsane::text_report(found, {"DNS-SD"}, 0.5, true);
@@ -80,8 +84,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check((*words)[0] == "kxsaneconfig4" && (*words)[1] == "-a");  // only kxsaneconfig4 -a runs
     const std::string name = (*words)[2].substr(5);
     check((*words)[2].rfind("name=", 0) == 0 && kxsane::is_valid_friendly_name(name.c_str()) &&
-          name.size() <= kxsane::kMaxSuggestedName);  // a valid suggested name
-    check((*words)[4] == "ip=" + record.address);     // the announcing address
+          name.size() <= kxsane::kMaxSuggestedName);                   // a valid suggested name
+    check((*words)[4] == "ip=" + record.address);                      // the announcing address
+    check(kxsane::address_refusal(record.address, networks).empty());  // one a scanner can have
   }
   const auto json = nlohmann::json::parse(kxsane::json_report(found));
   check(json.size() == found.size());  // JSON lists every scanner

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/paths.h"
+#include "discovery/addresses.h"
 #include "discovery/protocols.h"
 #include "discovery/report.h"
 #include "discovery/survey.h"
@@ -196,7 +197,8 @@ int find(const Options& options) {
     std::fprintf(stderr, "kxsanefind4: %s: %s\n", paths.device_config.c_str(),
                  devices.load_status().message().c_str());
   }
-  const std::vector<FoundScanner> found = survey(sightings, model_texts(models), registered);
+  const std::vector<FoundScanner> found =
+      survey(sightings, model_texts(models), registered, local_networks());
   const std::string report =
       options.json ? json_report(found) : text_report(found, labels, seconds, !options.add);
   std::fwrite(report.data(), 1, report.size(), stdout);

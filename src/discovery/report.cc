@@ -55,16 +55,18 @@ std::string scanner_count(std::size_t count) {
 }
 
 std::string comment_for(const FoundScanner& s) {
+  const std::string host = s.host.empty() ? "" : " (" + quoted(s.host) + ")";
+  if (!s.refused.empty())
+    return "# refused " + s.address + host + ": " + s.refused;
   if (s.registered && s.seen()) {
-    return "# " + quoted(s.name) + " is registered; seen at " + s.address +
-           (s.host.empty() ? "" : " (" + quoted(s.host) + ")");
+    return "# " + quoted(s.name) + " is registered; seen at " + s.address + host;
   }
   if (s.registered) {
     const std::string where = !s.address.empty() ? s.address : "nodename " + quoted(s.host);
     return "# " + quoted(s.name) + " is registered (" + where + ") but was not seen";
   }
-  return "# no known model at " + s.address + (s.host.empty() ? "" : " (" + quoted(s.host) + ")") +
-         ", which announces " + (s.announced.empty() ? "no model" : quoted(s.announced));
+  return "# no known model at " + s.address + host + ", which announces " +
+         (s.announced.empty() ? "no model" : quoted(s.announced));
 }
 
 }  // namespace
@@ -98,7 +100,7 @@ std::string add_command(const FoundScanner& scanner) {
 std::string text_report(const std::vector<FoundScanner>& scanners,
                         const std::vector<std::string>& labels, double seconds, bool commands) {
   std::size_t seen = 0;
-  for (const FoundScanner& s : scanners) seen += s.seen() ? 1 : 0;
+  for (const FoundScanner& s : scanners) seen += s.seen() && s.refused.empty() ? 1 : 0;
   std::string over;
   for (std::size_t i = 0; i < labels.size(); ++i)
     over += (i == 0 ? "" : i + 1 == labels.size() ? " and " : ", ") + labels[i];
@@ -128,6 +130,7 @@ std::string json_report(const std::vector<FoundScanner>& scanners) {
         {"host", printable(s.host)},
         {"services", services},
         {"registered", s.registered},
+        {"refused", s.refused.empty() ? nlohmann::json(nullptr) : nlohmann::json(s.refused)},
     });
   }
   return list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";

@@ -186,7 +186,8 @@ std::vector<RegisteredScanner> registered_scanners(DeviceList& devices) {
 
 std::vector<FoundScanner> survey(const std::vector<Sighting>& sightings,
                                  const std::vector<std::string>& models,
-                                 const std::vector<RegisteredScanner>& registered) {
+                                 const std::vector<RegisteredScanner>& registered,
+                                 const std::vector<Ipv4Network>& networks) {
   // The sightings of each address, the known service types first.
   std::map<std::uint32_t, std::vector<const Sighting*>> by_address;
   for (const Sighting& sighting : sightings) {
@@ -206,6 +207,7 @@ std::vector<FoundScanner> survey(const std::vector<Sighting>& sightings,
   const ModelMatcher matcher(models);
 
   std::vector<FoundScanner> found;
+  std::vector<std::pair<std::size_t, std::string>> refused;  // index, base of its name
   for (auto& [numeric, group] : by_address) {
     std::stable_sort(group.begin(), group.end(), [](const Sighting* a, const Sighting* b) {
       return service_rank(a->service) < service_rank(b->service);
@@ -229,21 +231,30 @@ std::vector<FoundScanner> survey(const std::vector<Sighting>& sightings,
         scanner.services.push_back(s->service);
     }
     scanner.model = matcher.match(texts, words);
+    const std::string base =
+        friendly_name_from(instance.empty() ? node_of(scanner.host) : instance);
+    scanner.refused = address_refusal(scanner.address, networks);
 
     const auto registration = registered_index(by_registered_address, scanner.address);
     const auto by_node = registered_index(by_registered_node, node_of(scanner.host));
-    if (registration || by_node) {
+    if (!scanner.refused.empty()) {
+      // Named once the others are, so that an announcement of an address no
+      // scanner can have never takes the name a real one would get.
+      refused.emplace_back(found.size(), base);
+    } else if (registration || by_node) {
       const std::size_t index = registration ? *registration : *by_node;
       scanner.registered = true;
       scanner.name = registered[index].name;
       seen[index] = true;
     } else {
-      const std::string base =
-          friendly_name_from(instance.empty() ? node_of(scanner.host) : instance);
       scanner.name = unique_name(base.empty() ? "scanner" : base, taken);
       taken.insert(scanner.name);
     }
     found.push_back(std::move(scanner));
+  }
+  for (const auto& [index, base] : refused) {
+    found[index].name = unique_name(base.empty() ? "scanner" : base, taken);
+    taken.insert(found[index].name);
   }
 
   for (std::size_t i = 0; i < registered.size(); ++i) {

@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "discovery/addresses.h"
 #include "discovery/sighting.h"
 #include "models/model_table.h"
 #include "registry/device_list.h"
@@ -71,10 +72,13 @@ struct FoundScanner {
   std::string host;                   // as announced; for a registered one not seen, its node name
   std::vector<std::string> services;  // empty: not seen
   bool registered = false;
+  // Why no scanner can be at the address it was seen at (address_refusal);
+  // empty when one can.
+  std::string refused;
 
   bool seen() const { return !services.empty(); }
   // A scanner that -a should register.
-  bool is_new() const { return !registered && model.has_value(); }
+  bool is_new() const { return !registered && model.has_value() && refused.empty(); }
 };
 
 // A registered scanner as the device configuration file holds it.
@@ -90,12 +94,16 @@ std::vector<RegisteredScanner> registered_scanners(DeviceList& devices);
 
 // Merges the sightings of one address into one scanner (sightings without
 // an address are dropped), in address order; matches each against `models`;
-// reports one found at a registered address or node name (the host name
-// without ".local", without regard to case) under its registered name;
-// names the others uniquely against the registry and each other; then adds
-// every registered scanner that was not seen, in file order.
+// refuses one at an address no scanner can have on `networks` (the
+// machine's own, local_networks()), which is never taken for a registered
+// one; reports one found at a registered address or node name (the host
+// name without ".local", without regard to case) under its registered name;
+// names the others uniquely against the registry and each other, the refused
+// ones last; then adds every registered scanner that was not seen, in file
+// order.
 std::vector<FoundScanner> survey(const std::vector<Sighting>& sightings,
                                  const std::vector<std::string>& models,
-                                 const std::vector<RegisteredScanner>& registered);
+                                 const std::vector<RegisteredScanner>& registered,
+                                 const std::vector<Ipv4Network>& networks);
 
 }  // namespace kxsane

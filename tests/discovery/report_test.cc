@@ -32,8 +32,9 @@ TEST(Printable, DropsControlAndBidiCharactersAndMarksInvalidUtf8) {
 }
 
 FoundScanner scanner(std::string name, std::optional<std::string> model, std::string address,
-                     bool registered, bool seen) {
+                     bool registered, bool seen, std::string refused = "") {
   FoundScanner s;
+  s.refused = std::move(refused);
   s.name = std::move(name);
   s.model = std::move(model);
   s.address = std::move(address);
@@ -45,10 +46,11 @@ FoundScanner scanner(std::string name, std::optional<std::string> model, std::st
   return s;
 }
 
-TEST(TextReport, FirstLineCountsWhatWasSeenAndNamesTheProtocols) {
+TEST(TextReport, FirstLineCountsWhatWasSeenAndNotRefusedAndNamesTheProtocols) {
   const std::vector<FoundScanner> scanners = {
       scanner("office", "KX-100", "10.0.0.1", false, true),
       scanner("lab", "KX-100", "10.0.0.2", true, false),
+      scanner("loop", "KX-100", "127.0.0.1", false, true, "a loopback address"),
   };
   const struct {
     std::vector<std::string> labels;
@@ -66,16 +68,18 @@ TEST(TextReport, FirstLineCountsWhatWasSeenAndNamesTheProtocols) {
   }
 }
 
-TEST(TextReport, CommandsOnlyForNewMatchedScannersAndQuotedComments) {
+TEST(TextReport, CommandsOnlyForNewMatchedAcceptedScannersAndQuotedComments) {
   const std::vector<FoundScanner> scanners = {
       scanner("office", "KX-100", "10.0.0.1", false, true),
       scanner("odd", std::nullopt, "10.0.0.3", false, true),
       scanner("lab", "KX-100", "10.0.0.2", true, true),
+      scanner("loop", "KX-100", "127.0.0.1", false, true, "a loopback address"),
   };
   const std::string body =
       "# no known model at 10.0.0.3 (kx.local), which announces "
       "'Acme '\\''X'\\''$(id)'\n"
-      "# lab is registered; seen at 10.0.0.2 (kx.local)\n";
+      "# lab is registered; seen at 10.0.0.2 (kx.local)\n"
+      "# refused 127.0.0.1 (kx.local): a loopback address\n";
   const struct {
     bool commands;
     std::string lines;

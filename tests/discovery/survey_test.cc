@@ -73,6 +73,8 @@ TEST(Survey, MergesByAddressReportsRegisteredAndNamesTheRest) {
       sighting("_uscan._tcp", "office", "kx3.local", "10.0.0.3", "Acme"),
       sighting("_uscan._tcp", "office", "kx2.local", "10.0.0.2", "KX-100"),
       sighting("_uscan._tcp", "nowhere", "kx9.local", "", "KX-100"),
+      // Refused: neither lab (by its node name) nor the first "office-N".
+      sighting("_uscan._tcp", "office", "kx4.local", "0.0.0.0", "KX-100"),
   };
   const std::vector<RegisteredScanner> registered = {
       {"office", "KX-100", "10.9.9.9", ""},
@@ -86,6 +88,7 @@ TEST(Survey, MergesByAddressReportsRegisteredAndNamesTheRest) {
     std::vector<std::string> services;
     bool registered;
   } kExpected[] = {
+      {"office-4", "KX-100", "0.0.0.0", {"_uscan._tcp"}, false},
       {"office-2", "KX-100", "10.0.0.2", {"_uscan._tcp"}, false},
       {"office-3", std::nullopt, "10.0.0.3", {"_uscan._tcp"}, false},
       {"Twin", "KX-100", "10.0.0.5", {"_uscan._tcp", "_scanner._tcp"}, false},
@@ -93,8 +96,11 @@ TEST(Survey, MergesByAddressReportsRegisteredAndNamesTheRest) {
       {"office", "KX-100", "10.9.9.9", {}, true},
       {"gone", "KX-100", "10.9.9.8", {}, true},
   };
-  const std::vector<FoundScanner> found = survey(sightings, kModels, registered);
+  const std::vector<FoundScanner> found =
+      survey(sightings, kModels, registered, {{0x0A000001, 0xFF000000}});  // 10.0.0.1/8
   ASSERT_EQ(found.size(), std::size(kExpected));
+  EXPECT_FALSE(found[0].is_new());
+  EXPECT_EQ(found[1].refused, "");
   for (std::size_t i = 0; i < found.size(); ++i) {
     SCOPED_TRACE(kExpected[i].address);
     EXPECT_EQ(found[i].name, kExpected[i].name);
