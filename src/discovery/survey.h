@@ -28,6 +28,7 @@ std::vector<std::string> model_texts(const ModelTable& models);
 // lowercased once and indexed by their text and by the lengths they come in,
 // so that a match costs time in proportion to the announced text (times the
 // number of distinct model lengths), however many models the table holds.
+// What it pays: bench/README.md (match_bench.sh).
 class ModelMatcher {
  public:
   // Refers to `models`, which must outlive the matcher.
