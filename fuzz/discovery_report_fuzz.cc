@@ -2,7 +2,8 @@
 // name, host name and TXT values become a scanner whose printed text is one
 // comment or one "kxsaneconfig4 -a" command per line, which the shell takes
 // word for word (a valid suggested name, the matched model, the address),
-// with no control character anywhere, and JSON that reads back.
+// with no control character anywhere (nor one that reorders or breaks the
+// line where shown), and JSON that reads back.
 #include <cstddef>
 #include <cstdint>
 #include <nlohmann/json.hpp>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "discovery/addresses.h"
 #include "discovery/dnssd.h"
 #include "discovery/report.h"
 #include "discovery/survey.h"
@@ -39,6 +41,12 @@ bool has_control(const std::string& text) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
       return true;
   }
+  // The bidirectional controls, the line and paragraph separators, the BOM.
+  for (const char* format : {"\u202A", "\u202B", "\u202C", "\u202D", "\u202E", "\u2066", "\u2067",
+                             "\u2068", "\u2069", "\u2028", "\u2029", "\uFEFF"}) {
+    if (text.find(format) != std::string::npos)
+      return true;
+  }
   return false;
 }
 
@@ -59,7 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::vector<std::string> models = {"KX-100", "KX 200", "x;$(id)", "'"};
   const std::vector<kxsane::RegisteredScanner> registered = {{"lab", "KX-100", "", "kx"}};
-  const auto found = kxsane::survey({kxsane::sighting_from_dnssd(record)}, models, registered);
+  // The machine at 10.0.0.1 on 10.0.0.0/24: some addresses are refused.
+  const std::vector<kxsane::Ipv4Network> networks = {{0x0A000001, 0xFFFFFF00}};
+  const auto found =
+      kxsane::survey({kxsane::sighting_from_dnssd(record)}, models, registered, networks);
   check(found.size() == 1 || found.size() == 2);  // one scanner seen, one registered
 
   const std::string text = kxsane::text_report(found, {"DNS-SD"}, 0.5, true);
@@ -73,8 +84,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check((*words)[0] == "kxsaneconfig4" && (*words)[1] == "-a");  // only kxsaneconfig4 -a runs
     const std::string name = (*words)[2].substr(5);
     check((*words)[2].rfind("name=", 0) == 0 && kxsane::is_valid_friendly_name(name) &&
-          name.size() <= kxsane::kMaxSuggestedName);  // a valid suggested name
-    check((*words)[4] == "ip=" + record.address);     // the announcing address
+          name.size() <= kxsane::kMaxSuggestedName);                   // a valid suggested name
+    check((*words)[4] == "ip=" + record.address);                      // the announcing address
+    check(kxsane::address_refusal(record.address, networks).empty());  // one a scanner can have
   }
   const auto json = nlohmann::json::parse(kxsane::json_report(found));
   check(json.size() == found.size());  // JSON lists every scanner

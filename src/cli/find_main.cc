@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/paths.h"
+#include "discovery/addresses.h"
 #include "discovery/protocols.h"
 #include "discovery/report.h"
 #include "discovery/survey.h"
@@ -78,9 +80,14 @@ constexpr OptionSpec kOptions[] = {
     {"-h", false, [](Options& o, const char*) { return o.help = true; }},
     {"--timeout", true,
      [](Options& o, const char* value) {
-       char* end = nullptr;
-       o.timeout = std::strtod(value, &end);
-       return end != value && *end == '\0' && o.timeout > 0 && o.timeout <= kMaxTimeout;
+       // Digits with at most one point: strtod alone also takes blanks,
+       // signs, hexadecimal, exponents, "inf" and "nan".
+       const std::string_view text = value;
+       const bool plain = !text.empty() && text.front() >= '0' && text.front() <= '9' &&
+                          text.find_first_not_of("0123456789.") == std::string_view::npos &&
+                          std::count(text.begin(), text.end(), '.') <= 1;
+       o.timeout = std::strtod(value, nullptr);
+       return plain && o.timeout > 0 && o.timeout <= kMaxTimeout;
      }},
     {"--protocol", true,
      [](Options& o, const char* value) {
@@ -194,7 +201,8 @@ int find(const Options& options) {
   if (const Status loaded = devices.load(); !loaded.ok() && !loaded.not_found())
     std::fprintf(stderr, "kxsanefind4: %s\n", loaded.message().c_str());
   const std::vector<RegisteredScanner> registered = registered_scanners(devices);
-  const std::vector<FoundScanner> found = survey(sightings, model_texts(models), registered);
+  const std::vector<FoundScanner> found =
+      survey(sightings, model_texts(models), registered, local_networks());
   const std::string report =
       options.json ? json_report(found) : text_report(found, labels, seconds, !options.add);
   std::fwrite(report.data(), 1, report.size(), stdout);

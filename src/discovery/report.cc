@@ -36,6 +36,15 @@ bool valid_sequence(const unsigned char* s, std::size_t length) {
   return true;
 }
 
+// Whether the valid three-byte sequence at `s` is a character that makes text
+// display other than it is stored: a bidirectional embedding, override or
+// isolate (U+202A..U+202E, U+2066..U+2069), a line or paragraph separator
+// (U+2028, U+2029), or a byte order mark (U+FEFF).
+bool is_deceptive_format(const unsigned char* s) {
+  const unsigned code = (s[0] & 0x0Fu) << 12 | (s[1] & 0x3Fu) << 6 | (s[2] & 0x3Fu);
+  return (code >= 0x2028 && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069) || code == 0xFEFF;
+}
+
 // A value from the network as one shell word.
 std::string quoted(const std::string& text) {
   return shell_word(printable(text));
@@ -46,16 +55,18 @@ std::string scanner_count(std::size_t count) {
 }
 
 std::string comment_for(const FoundScanner& s) {
+  const std::string host = s.host.empty() ? "" : " (" + quoted(s.host) + ")";
+  if (!s.refused.empty())
+    return "# refused " + s.address + host + ": " + s.refused;
   if (s.registered && s.seen()) {
-    return "# " + quoted(s.name) + " is registered; seen at " + s.address +
-           (s.host.empty() ? "" : " (" + quoted(s.host) + ")");
+    return "# " + quoted(s.name) + " is registered; seen at " + s.address + host;
   }
   if (s.registered) {
     const std::string where = !s.address.empty() ? s.address : "nodename " + quoted(s.host);
     return "# " + quoted(s.name) + " is registered (" + where + ") but was not seen";
   }
-  return "# no known model at " + s.address + (s.host.empty() ? "" : " (" + quoted(s.host) + ")") +
-         ", which announces " + (s.announced.empty() ? "no model" : quoted(s.announced));
+  return "# no known model at " + s.address + host + ", which announces " +
+         (s.announced.empty() ? "no model" : quoted(s.announced));
 }
 
 }  // namespace
@@ -73,7 +84,8 @@ std::string printable(const std::string& text) {
     }
     const bool c0_or_del = length == 1 && (bytes[i] < 0x20 || bytes[i] == 0x7F);
     const bool c1 = length == 2 && bytes[i] == 0xC2 && bytes[i + 1] < 0xA0;
-    if (!c0_or_del && !c1)
+    const bool format = length == 3 && is_deceptive_format(bytes + i);
+    if (!c0_or_del && !c1 && !format)
       out.append(text, i, length);
     i += length;
   }
@@ -88,7 +100,7 @@ std::string add_command(const FoundScanner& scanner) {
 std::string text_report(const std::vector<FoundScanner>& scanners,
                         const std::vector<std::string>& labels, double seconds, bool commands) {
   std::size_t seen = 0;
-  for (const FoundScanner& s : scanners) seen += s.seen() ? 1 : 0;
+  for (const FoundScanner& s : scanners) seen += s.seen() && s.refused.empty() ? 1 : 0;
   std::string over;
   for (std::size_t i = 0; i < labels.size(); ++i)
     over += (i == 0 ? "" : i + 1 == labels.size() ? " and " : ", ") + labels[i];
@@ -118,6 +130,7 @@ std::string json_report(const std::vector<FoundScanner>& scanners) {
         {"host", printable(s.host)},
         {"services", services},
         {"registered", s.registered},
+        {"refused", s.refused.empty() ? nlohmann::json(nullptr) : nlohmann::json(s.refused)},
     });
   }
   return list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <map>
 #include <set>
 #include <string_view>
@@ -21,27 +22,26 @@ bool is_name_char(unsigned char c) {
   return is_friendly_name_char(static_cast<char>(c));
 }
 
-bool is_word_char(unsigned char c) {
-  return std::isalnum(c) != 0;
+// Letters and digits of ASCII only: what a whole word of a model is made of
+// must not depend on the locale.
+bool is_word_char(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
 std::string lower(std::string_view text) {
   std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c - 'A' + 'a');
+  }
   return out;
 }
 
-// Whether `needle` occurs in `haystack` with no letter or digit right before
-// or after it.
-bool occurs_as_words(const std::string& haystack, const std::string& needle) {
-  for (std::size_t at = haystack.find(needle); at != std::string::npos;
-       at = haystack.find(needle, at + 1)) {
-    const std::size_t end = at + needle.size();
-    if ((at == 0 || !is_word_char(haystack[at - 1])) &&
-        (end == haystack.size() || !is_word_char(haystack[end])))
-      return true;
-  }
-  return false;
+// The distinct values of `lengths`, longest first.
+std::vector<std::size_t> longest_first(std::vector<std::size_t> lengths) {
+  std::sort(lengths.begin(), lengths.end(), std::greater<>());
+  lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
+  return lengths;
 }
 
 // The rank of a service type: the known scanner types first, in their order.
@@ -89,26 +89,60 @@ std::vector<std::string> model_texts(const ModelTable& models) {
   return texts;
 }
 
-std::optional<std::string> match_model(const std::vector<std::string>& models,
-                                       const std::vector<std::string>& texts,
-                                       const std::string& words) {
-  for (const std::string& text : texts) {
-    if (text.empty())
+ModelMatcher::ModelMatcher(const std::vector<std::string>& models) : models_(models) {
+  folded_.reserve(models.size());
+  std::vector<std::size_t> word_start, other_start;
+  for (const std::string& model : models) {
+    folded_.push_back(lower(model));
+    if (model.empty())
       continue;
-    if (std::find(models.begin(), models.end(), text) != models.end())
+    exact_.insert(model);
+    (is_word_char(model.front()) ? word_start : other_start).push_back(model.size());
+  }
+  for (std::size_t i = 0; i < folded_.size(); ++i) {
+    if (!folded_[i].empty())
+      first_of_folded_.emplace(folded_[i], i);
+  }
+  word_start_lengths_ = longest_first(std::move(word_start));
+  other_start_lengths_ = longest_first(std::move(other_start));
+}
+
+std::optional<std::string> ModelMatcher::match(const std::vector<std::string>& texts,
+                                               const std::string& words) const {
+  for (const std::string& text : texts) {
+    if (exact_.count(text) != 0)
       return text;
   }
+  // An occurrence as whole words starts at the beginning or after a
+  // character that is not a letter or digit, and ends likewise: only those
+  // spans, of the lengths the table has, are looked up.
   const std::string haystack = lower(words);
-  const std::string* best = nullptr;
-  for (const std::string& model : models) {
-    if (model.empty() || (best != nullptr && model.size() <= best->size()))
+  const std::string_view text = haystack;
+  std::size_t best_length = 0;
+  std::size_t best = folded_.size();
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (at > 0 && is_word_char(text[at - 1]))
       continue;
-    if (occurs_as_words(haystack, lower(model)))
-      best = &model;
+    const auto& lengths = is_word_char(text[at]) ? word_start_lengths_ : other_start_lengths_;
+    for (const std::size_t length : lengths) {
+      if (length < best_length)
+        break;
+      const std::size_t end = at + length;
+      if (end > text.size() || (end < text.size() && is_word_char(text[end])))
+        continue;
+      const auto found = first_of_folded_.find(text.substr(at, length));
+      if (found == first_of_folded_.end())
+        continue;
+      if (length > best_length || found->second < best) {
+        best_length = length;
+        best = found->second;
+      }
+      break;  // the shorter ones starting here lose to this one
+    }
   }
-  if (best == nullptr)
+  if (best == folded_.size())
     return std::nullopt;
-  return *best;
+  return models_[best];
 }
 
 std::string friendly_name_from(const std::string& text) {
@@ -152,7 +186,8 @@ std::vector<RegisteredScanner> registered_scanners(DeviceList& devices) {
 
 std::vector<FoundScanner> survey(const std::vector<Sighting>& sightings,
                                  const std::vector<std::string>& models,
-                                 const std::vector<RegisteredScanner>& registered) {
+                                 const std::vector<RegisteredScanner>& registered,
+                                 const std::vector<Ipv4Network>& networks) {
   // The sightings of each address, the known service types first.
   std::map<std::uint32_t, std::vector<const Sighting*>> by_address;
   for (const Sighting& sighting : sightings) {
@@ -169,8 +204,10 @@ std::vector<FoundScanner> survey(const std::vector<Sighting>& sightings,
     taken.insert(registered[i].name);
   }
   std::vector<bool> seen(registered.size(), false);
+  const ModelMatcher matcher(models);
 
   std::vector<FoundScanner> found;
+  std::vector<std::pair<std::size_t, std::string>> refused;  // index, base of its name
   for (auto& [numeric, group] : by_address) {
     std::stable_sort(group.begin(), group.end(), [](const Sighting* a, const Sighting* b) {
       return service_rank(a->service) < service_rank(b->service);
@@ -193,22 +230,31 @@ std::vector<FoundScanner> survey(const std::vector<Sighting>& sightings,
       if (services.insert(s->service).second)
         scanner.services.push_back(s->service);
     }
-    scanner.model = match_model(models, texts, words);
+    scanner.model = matcher.match(texts, words);
+    const std::string base =
+        friendly_name_from(instance.empty() ? node_of(scanner.host) : instance);
+    scanner.refused = address_refusal(scanner.address, networks);
 
     const auto registration = registered_index(by_registered_address, scanner.address);
     const auto by_node = registered_index(by_registered_node, node_of(scanner.host));
-    if (registration || by_node) {
+    if (!scanner.refused.empty()) {
+      // Named once the others are, so that an announcement of an address no
+      // scanner can have never takes the name a real one would get.
+      refused.emplace_back(found.size(), base);
+    } else if (registration || by_node) {
       const std::size_t index = registration ? *registration : *by_node;
       scanner.registered = true;
       scanner.name = registered[index].name;
       seen[index] = true;
     } else {
-      const std::string base =
-          friendly_name_from(instance.empty() ? node_of(scanner.host) : instance);
       scanner.name = unique_name(base.empty() ? "scanner" : base, taken);
       taken.insert(scanner.name);
     }
     found.push_back(std::move(scanner));
+  }
+  for (const auto& [index, base] : refused) {
+    found[index].name = unique_name(base.empty() ? "scanner" : base, taken);
+    taken.insert(found[index].name);
   }
 
   for (std::size_t i = 0; i < registered.size(); ++i) {

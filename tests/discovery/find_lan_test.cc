@@ -48,6 +48,10 @@ const std::vector<Announcement>& lan_scanners() {
        "Junk\nkxsaneconfig4 -a name=x",
        {"_uscan._tcp"},
        {"mdl='$(touch /tmp/p5)'\a"}},
+      // Addresses no scanner can have: refused, neither printed as -a lines
+      // nor registered.
+      {"kxzero", "0.0.0.0", "Zero", {"_uscan._tcp"}, {"mdl=KX-100"}},
+      {"kxloop", "127.0.0.1", "Loop", {"_uscan._tcp"}, {"mdl=KX-100"}},
   };
   return scanners;
 }
@@ -86,6 +90,7 @@ TEST_F(FindOnLan, PrintsACommandOrACommentPerScanner) {
   const std::size_t first_end = result.out.find('\n');
   EXPECT_NE(result.out.substr(0, first_end).find(" s over DNS-SD"), std::string::npos);
   EXPECT_EQ(result.out.substr(first_end + 1),
+            "# refused 0.0.0.0 (kxzero.local): an address of no host (0.0.0.0/8)\n"
             "kxsaneconfig4 -a name=Office_KX model=KX-100 ip=10.77.1.1\n"
             "kxsaneconfig4 -a name=Hall model=KX-200 ip=10.77.1.2\n"
             "# no known model at 10.77.1.3 (kx3.local), which announces 'Acme 3000'\n"
@@ -96,6 +101,7 @@ TEST_F(FindOnLan, PrintsACommandOrACommentPerScanner) {
             "kxsaneconfig4 -a name=x_touch_tmp_p1_touch_tmp_p2_ model=KX-100 ip=10.77.1.8\n"
             "# no known model at 10.77.1.9 (kx9.local), which announces "
             "''\\''$(touch /tmp/p5)'\\'''\n"
+            "# refused 127.0.0.1 (kxloop.local): a loopback address\n"
             "# gone is registered (10.77.9.9) but was not seen\n");
 }
 
@@ -140,6 +146,7 @@ TEST_F(FindOnLan, JsonListsSeenAndRegisteredScanners) {
     bool registered;
     std::size_t services;
   } kExpected[] = {
+      {"0.0.0.0", "Zero", "KX-100", false, 1},
       {"10.77.1.1", "Office_KX", "KX-100", false, 1},
       {"10.77.1.2", "Hall", "KX-200", false, 1},
       {"10.77.1.3", "Acme", nullptr, false, 1},
@@ -149,6 +156,7 @@ TEST_F(FindOnLan, JsonListsSeenAndRegisteredScanners) {
       {"10.77.1.7", "Copy_Room-2", "KX-100", false, 1},
       {"10.77.1.8", kHostileCleaned, "KX-100", false, 1},
       {"10.77.1.9", "Junk_kxsaneconfig4_-a_name_x", nullptr, false, 1},
+      {"127.0.0.1", "Loop", "KX-100", false, 1},
       {"10.77.9.9", "gone", "KX-200", true, 0},
   };
   const nlohmann::json list = run_json();
@@ -159,8 +167,11 @@ TEST_F(FindOnLan, JsonListsSeenAndRegisteredScanners) {
     EXPECT_EQ(list[i]["registered"], e.registered) << e.address;
     EXPECT_EQ(list[i]["services"].size(), e.services) << e.address;
   }
-  EXPECT_EQ(list[4]["services"], nlohmann::json({"_uscan._tcp", "_scanner._tcp"}));
-  EXPECT_EQ(list[8]["announced"], "'$(touch /tmp/p5)'");
+  EXPECT_EQ(list[5]["services"], nlohmann::json({"_uscan._tcp", "_scanner._tcp"}));
+  EXPECT_EQ(list[9]["announced"], "'$(touch /tmp/p5)'");
+  EXPECT_EQ(list[0]["refused"], "an address of no host (0.0.0.0/8)");
+  EXPECT_EQ(list[10]["refused"], "a loopback address");
+  EXPECT_EQ(list[1]["refused"], nullptr);
 }
 
 TEST_F(FindOnLan, DaemonThatStopsAnsweringCostsNoMoreThanTheTimeout) {
@@ -196,6 +207,8 @@ TEST(FindWithoutLan, UsageHelpAndMissingDaemon) {
       {{"--bogus"}, 2, "unknown option --bogus"},
       {{"--timeout", "61"}, 2, "invalid value for --timeout"},
       {{"--timeout=0"}, 2, "invalid value for --timeout"},
+      {{"--timeout", "0x10"}, 2, "invalid value for --timeout"},
+      {{"--timeout", " 2"}, 2, "invalid value for --timeout"},
       {{"--protocol", "smb"}, 2, "invalid value for --protocol"},
       {{"--json", "--add"}, 2, "do not go together"},
       {{"--protocol", "dnssd"}, 1, "start avahi-daemon"},

@@ -144,7 +144,7 @@ constexpr char kSideMounts[] =
 std::string side_setup(const std::string& address, const std::string& interface,
                        const std::string& side) {
   return std::string("set -e\n") + kSideMounts + "ip link set lo up\nip addr add " + address +
-         "/24 dev " + interface + "\nip link set " + interface +
+         "/16 dev " + interface + "\nip link set " + interface +
          " up\n"
          "dbus-daemon --config-file=\"$KXLAN_WORK/bus.conf\" --fork --nopidfile --nosyslog\n"
          "avahi-daemon --no-drop-root --no-chroot --no-rlimits -f \"$KXLAN_WORK/avahi-" +

@@ -13,6 +13,8 @@
 
 namespace kxsane::lan {
 
+// Both sides are on 10.77.0.0/16, so that a made-up scanner at any 10.77.x.y
+// is on a network of the admin side, as the finder asks of a scanner.
 inline constexpr char kAdminAddress[] = "10.77.0.1";
 inline constexpr char kScannerAddress[] = "10.77.0.2";
 
@@ -20,7 +22,7 @@ inline constexpr char kScannerAddress[] = "10.77.0.2";
 // address record HOST.local -> address, and one service instance per type.
 struct Announcement {
   std::string host;     // without ".local"
-  std::string address;  // dotted IPv4; any, it need not be on the link
+  std::string address;  // dotted IPv4; any, it need not be on the network
   std::string instance;
   std::vector<std::string> services;  // "_uscan._tcp", ...
   std::vector<std::string> txt;       // "key=value", as announced

@@ -5,7 +5,7 @@
 namespace kxsane {
 namespace {
 
-TEST(Printable, DropsControlCharactersAndMarksInvalidUtf8) {
+TEST(Printable, DropsControlAndBidiCharactersAndMarksInvalidUtf8) {
   const struct {
     std::string text;
     std::string shown;
@@ -23,13 +23,18 @@ TEST(Printable, DropsControlCharactersAndMarksInvalidUtf8) {
       {"\xed\xa0\x80", "???"},
       {"x\xe2\x82", "x??"},
       {"\xf4\x90\x80\x80", "????"},
+      {"Lab \u202Efdp.exe\u202C", "Lab fdp.exe"},  // reads reversed where shown
+      {"\u202A\u202B\u202D\u2066\u2067\u2068a\u2069", "a"},
+      {"\uFEFFone\u2028two\u2029", "onetwo"},
+      {"\u2027\u202F\u2065\u206A\uFEFE", "\u2027\u202F\u2065\u206A\uFEFE"},  // neighbours kept
   };
   for (const auto& c : kCases) EXPECT_EQ(printable(c.text), c.shown) << c.text;
 }
 
 FoundScanner scanner(std::string name, std::optional<std::string> model, std::string address,
-                     bool registered, bool seen) {
+                     bool registered, bool seen, std::string refused = "") {
   FoundScanner s;
+  s.refused = std::move(refused);
   s.name = std::move(name);
   s.model = std::move(model);
   s.address = std::move(address);
@@ -41,10 +46,11 @@ FoundScanner scanner(std::string name, std::optional<std::string> model, std::st
   return s;
 }
 
-TEST(TextReport, FirstLineCountsWhatWasSeenAndNamesTheProtocols) {
+TEST(TextReport, FirstLineCountsWhatWasSeenAndNotRefusedAndNamesTheProtocols) {
   const std::vector<FoundScanner> scanners = {
       scanner("office", "KX-100", "10.0.0.1", false, true),
       scanner("lab", "KX-100", "10.0.0.2", true, false),
+      scanner("loop", "KX-100", "127.0.0.1", false, true, "a loopback address"),
   };
   const struct {
     std::vector<std::string> labels;
@@ -62,16 +68,18 @@ TEST(TextReport, FirstLineCountsWhatWasSeenAndNamesTheProtocols) {
   }
 }
 
-TEST(TextReport, CommandsOnlyForNewMatchedScannersAndQuotedComments) {
+TEST(TextReport, CommandsOnlyForNewMatchedAcceptedScannersAndQuotedComments) {
   const std::vector<FoundScanner> scanners = {
       scanner("office", "KX-100", "10.0.0.1", false, true),
       scanner("odd", std::nullopt, "10.0.0.3", false, true),
       scanner("lab", "KX-100", "10.0.0.2", true, true),
+      scanner("loop", "KX-100", "127.0.0.1", false, true, "a loopback address"),
   };
   const std::string body =
       "# no known model at 10.0.0.3 (kx.local), which announces "
       "'Acme '\\''X'\\''$(id)'\n"
-      "# lab is registered; seen at 10.0.0.2 (kx.local)\n";
+      "# lab is registered; seen at 10.0.0.2 (kx.local)\n"
+      "# refused 127.0.0.1 (kx.local): a loopback address\n";
   const struct {
     bool commands;
     std::string lines;

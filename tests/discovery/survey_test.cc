@@ -5,9 +5,11 @@
 namespace kxsane {
 namespace {
 
-const std::vector<std::string> kModels = {"KX", "KX-100", "KX-200", "KX-200Pro"};
+const std::vector<std::string> kModels = {"KX",     "KX-30",     "KX-100",
+                                          "KX-200", "KX-200Pro", "KX-200 MFP"};
 
 TEST(MatchModel, ExactTextsFirstThenLongestWholeWordsWithoutRegardToCase) {
+  const ModelMatcher matcher(kModels);
   const struct {
     std::vector<std::string> texts;
     std::string words;
@@ -16,14 +18,17 @@ TEST(MatchModel, ExactTextsFirstThenLongestWholeWordsWithoutRegardToCase) {
       {{"KX-200", "KX-100"}, "KX-100", "KX-200"},  // the first exact text wins
       {{"kx-100"}, "", std::nullopt},              // exact means exact case
       {{"Acme"}, "Kestrel kx-200pro Series", "KX-200Pro"},
-      {{}, "Kestrel KX-200", "KX-200"},  // "KX" occurs too, but is shorter
-      {{}, "Kestrel KX-2000", "KX"},     // "KX-200" is not a whole word here
+      {{}, "Kestrel KX-200", "KX-200"},          // "KX" occurs too, but is shorter
+      {{}, "Kestrel KX-2000", "KX"},             // "KX-200" is not a whole word here
+      {{}, "Kestrel KX-300 color", "KX"},        // nor is "KX-30"
+      {{}, "kestrel kx-200 mfp", "KX-200 MFP"},  // longer than "KX-200", which occurs too
+      {{}, "KX-200 or KX-100", "KX-100"},        // of two as long, the first of the table
       {{}, "AKX-1000", std::nullopt},
       {{}, "", std::nullopt},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.words);
-    EXPECT_EQ(match_model(kModels, c.texts, c.words), c.model);
+    EXPECT_EQ(matcher.match(c.texts, c.words), c.model);
   }
 }
 
@@ -68,6 +73,8 @@ TEST(Survey, MergesByAddressReportsRegisteredAndNamesTheRest) {
       sighting("_uscan._tcp", "office", "kx3.local", "10.0.0.3", "Acme"),
       sighting("_uscan._tcp", "office", "kx2.local", "10.0.0.2", "KX-100"),
       sighting("_uscan._tcp", "nowhere", "kx9.local", "", "KX-100"),
+      // Refused: neither lab (by its node name) nor the first "office-N".
+      sighting("_uscan._tcp", "office", "kx4.local", "0.0.0.0", "KX-100"),
   };
   const std::vector<RegisteredScanner> registered = {
       {"office", "KX-100", "10.9.9.9", ""},
@@ -81,6 +88,7 @@ TEST(Survey, MergesByAddressReportsRegisteredAndNamesTheRest) {
     std::vector<std::string> services;
     bool registered;
   } kExpected[] = {
+      {"office-4", "KX-100", "0.0.0.0", {"_uscan._tcp"}, false},
       {"office-2", "KX-100", "10.0.0.2", {"_uscan._tcp"}, false},
       {"office-3", std::nullopt, "10.0.0.3", {"_uscan._tcp"}, false},
       {"Twin", "KX-100", "10.0.0.5", {"_uscan._tcp", "_scanner._tcp"}, false},
@@ -88,8 +96,11 @@ TEST(Survey, MergesByAddressReportsRegisteredAndNamesTheRest) {
       {"office", "KX-100", "10.9.9.9", {}, true},
       {"gone", "KX-100", "10.9.9.8", {}, true},
   };
-  const std::vector<FoundScanner> found = survey(sightings, kModels, registered);
+  const std::vector<FoundScanner> found =
+      survey(sightings, kModels, registered, {{0x0A000001, 0xFF000000}});  // 10.0.0.1/8
   ASSERT_EQ(found.size(), std::size(kExpected));
+  EXPECT_FALSE(found[0].is_new());
+  EXPECT_EQ(found[1].refused, "");
   for (std::size_t i = 0; i < found.size(); ++i) {
     SCOPED_TRACE(kExpected[i].address);
     EXPECT_EQ(found[i].name, kExpected[i].name);
