@@ -4,8 +4,12 @@
 #include <ifaddrs.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <bit>
+#include <charconv>
 #include <memory>
+
+#include "common/text.h"
 
 namespace kxsane {
 
@@ -68,7 +72,7 @@ std::string address_refusal(const std::string& address, const std::vector<Ipv4Ne
   }
   bool on_a_network = false;
   for (const Ipv4Network& network : networks) {
-    if (host == network.address)
+    if (network.own && host == network.address)
       return "an address of this machine";
     if ((host & network.netmask) != (network.address & network.netmask))
       continue;
@@ -81,6 +85,46 @@ std::string address_refusal(const std::string& address, const std::vector<Ipv4Ne
     on_a_network = true;
   }
   return on_a_network ? "" : "not on a network of this machine";
+}
+
+Result<Ipv4Network> parse_subnet(std::string_view text) {
+  const std::size_t slash = text.find('/');
+  const std::string address(text.substr(0, slash));
+  int prefix = 32;
+  if (slash != std::string_view::npos) {
+    const std::string_view digits = text.substr(slash + 1);
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), prefix);
+    if (digits.empty() || digits.size() > 2 || error != std::errc() ||
+        end != digits.data() + digits.size() || !is_ascii_digit(digits.front()) || prefix > 32) {
+      return Status::Refused("not a prefix length 0..32: " + std::string(digits));
+    }
+  }
+  in_addr parsed{};
+  if (!is_valid_ipv4(address) || inet_pton(AF_INET, address.c_str(), &parsed) != 1)
+    return Status::Refused("not an IPv4 address: " + address);
+  const std::uint32_t netmask = mask_of(prefix);
+  return Ipv4Network{ntohl(parsed.s_addr) & netmask, netmask, false};
+}
+
+std::uint64_t address_count(const Ipv4Network& network) {
+  return std::uint64_t{1} << (32 - std::popcount(network.netmask));
+}
+
+std::vector<std::uint32_t> subnet_hosts(const std::vector<Ipv4Network>& networks) {
+  std::vector<std::uint32_t> hosts;
+  for (const Ipv4Network& network : networks) {
+    const std::uint64_t count = address_count(network);
+    const std::uint64_t skip = count > 2 ? 1 : 0;
+    for (std::uint64_t i = skip; i < count - skip; ++i)
+      hosts.push_back(network.address + static_cast<std::uint32_t>(i));
+  }
+  std::sort(hosts.begin(), hosts.end());
+  hosts.erase(std::unique(hosts.begin(), hosts.end()), hosts.end());
+  return hosts;
+}
+
+std::string subnet_text(const Ipv4Network& network) {
+  return dotted(network.address) + "/" + std::to_string(std::popcount(network.netmask));
 }
 
 }  // namespace kxsane

@@ -38,5 +38,48 @@ TEST(AddressRefusal, OnlyUnicastHostsOfTheMachinesNetworksThatAreNotItsOwn) {
     EXPECT_EQ(address_refusal(c.address, networks), c.refusal) << c.address;
 }
 
+TEST(Subnet, ParsedAsItsNetworkAndWalkedWithoutNetworkAndBroadcastAddresses) {
+  const struct {
+    const char* text;
+    const char* network;  // nullptr: refused
+    std::size_t hosts;
+    const char* first;
+  } kCases[] = {
+      {"10.78.0.0/24", "10.78.0.0/24", 254, "10.78.0.1"},
+      {"10.78.0.77/24", "10.78.0.0/24", 254, "10.78.0.1"},  // host bits cleared
+      {"10.78.3.4", "10.78.3.4/32", 1, "10.78.3.4"},
+      {"10.78.3.4/31", "10.78.3.4/31", 2, "10.78.3.4"},  // both are hosts
+      {"10.78.16.0/20", "10.78.16.0/20", 4094, "10.78.16.1"},
+      {"0.0.0.0/0", "0.0.0.0/0", 0, nullptr},
+      {"10.78.0.0/33", nullptr, 0, nullptr},
+      {"10.78.0.0/", nullptr, 0, nullptr},
+      {"10.78.0.0/+8", nullptr, 0, nullptr},
+      {"10.78.0.0/24x", nullptr, 0, nullptr},
+      {"10.78.0/24", nullptr, 0, nullptr},
+      {"kx.local/24", nullptr, 0, nullptr},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.text);
+    const Result<Ipv4Network> network = parse_subnet(c.text);
+    ASSERT_EQ(network.ok(), c.network != nullptr) << network.status().message();
+    if (!network.ok())
+      continue;
+    EXPECT_EQ(subnet_text(*network), c.network);
+    EXPECT_FALSE(network->own);
+    if (c.first == nullptr)
+      continue;  // too many to walk
+    const std::vector<std::uint32_t> hosts = subnet_hosts({*network});
+    ASSERT_EQ(hosts.size(), c.hosts);
+    EXPECT_EQ(subnet_text({hosts.front(), 0xFFFFFFFF, false}), std::string(c.first) + "/32");
+  }
+  // Overlapping networks: each address once, in order.
+  const std::vector<std::uint32_t> both =
+      subnet_hosts({*parse_subnet("10.78.0.4/30"), *parse_subnet("10.78.0.0/29")});
+  EXPECT_EQ(both, (std::vector<std::uint32_t>{0x0A4E0001, 0x0A4E0002, 0x0A4E0003, 0x0A4E0004,
+                                              0x0A4E0005, 0x0A4E0006}));
+  // A network named by the admin holds no address of the machine.
+  EXPECT_EQ(address_refusal("10.78.0.0", {*parse_subnet("10.78.0.0/31")}), "");
+}
+
 }  // namespace
 }  // namespace kxsane
