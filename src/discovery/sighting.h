@@ -25,8 +25,8 @@ inline std::string capped_text(std::string_view text) {
 }
 
 struct Sighting {
-  // "_uscan._tcp", "_uscans._tcp", "_scanner._tcp" for DNS-SD, "wsd" for
-  // WS-Discovery.
+  // The service type for DNS-SD ("_uscan._tcp", "_ipp._tcp", ...), "wsd"
+  // for WS-Discovery, "snmp" for SNMP.
   std::string service;
   // The instance name (DNS-SD) or the friendly name (WS-Discovery) the
   // scanner's suggested name is made from; may be empty.

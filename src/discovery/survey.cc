@@ -44,11 +44,41 @@ std::vector<std::size_t> longest_first(std::vector<std::size_t> lengths) {
   return lengths;
 }
 
-// The rank of a service type: the known scanner types first, in their order.
+// The order in which the protocols' sightings of one device give its model:
+// DNS-SD (whose services are the service types), WS-Discovery, SNMP.
+std::size_t protocol_rank(const std::string& service) {
+  if (service == "wsd")
+    return 1;
+  return service == "snmp" ? 2 : 0;
+}
+
+// The rank of a sighting's service: by protocol, and among DNS-SD's the
+// known scanner types first, in their order.
 std::size_t service_rank(const std::string& service) {
   const auto* begin = std::begin(kScannerServiceTypes);
   const auto* end = std::end(kScannerServiceTypes);
-  return static_cast<std::size_t>(std::find(begin, end, service) - begin);
+  const auto type = static_cast<std::size_t>(std::find(begin, end, service) - begin);
+  return protocol_rank(service) * (std::size(kScannerServiceTypes) + 1) + type;
+}
+
+// The model the first protocol of `group` (ordered by service_rank) that
+// names one gives.
+std::optional<std::string> first_match(const ModelMatcher& matcher,
+                                       const std::vector<const Sighting*>& group) {
+  for (std::size_t begin = 0; begin < group.size();) {
+    const std::size_t protocol = protocol_rank(group[begin]->service);
+    std::vector<std::string> texts;
+    std::string words;
+    std::size_t end = begin;
+    for (; end < group.size() && protocol_rank(group[end]->service) == protocol; ++end) {
+      texts.insert(texts.end(), group[end]->model_texts.begin(), group[end]->model_texts.end());
+      words += group[end]->model_words + "\n";
+    }
+    if (auto model = matcher.match(texts, words))
+      return model;
+    begin = end;
+  }
+  return std::nullopt;
 }
 
 // The host name as a node name: without a trailing "." and ".local".
@@ -213,14 +243,17 @@ std::vector<FoundScanner> survey(const std::vector<Sighting>& sightings,
       return service_rank(a->service) < service_rank(b->service);
     });
     FoundScanner scanner;
+    scanner.model = first_match(matcher, group);
+    // A LAN has many SNMP agents (switches, servers): one is a scanner only
+    // when it names a model of the table.
+    const bool snmp_only = std::all_of(group.begin(), group.end(),
+                                       [](const Sighting* s) { return s->service == "snmp"; });
+    if (snmp_only && !scanner.model)
+      continue;
     scanner.address = group.front()->address;
-    std::vector<std::string> texts;
-    std::string words;
     std::string instance;
     std::set<std::string> services;
     for (const Sighting* s : group) {
-      texts.insert(texts.end(), s->model_texts.begin(), s->model_texts.end());
-      words += s->model_words + "\n";
       if (instance.empty())
         instance = s->name;
       if (scanner.host.empty())
@@ -230,7 +263,6 @@ std::vector<FoundScanner> survey(const std::vector<Sighting>& sightings,
       if (services.insert(s->service).second)
         scanner.services.push_back(s->service);
     }
-    scanner.model = matcher.match(texts, words);
     const std::string base =
         friendly_name_from(instance.empty() ? node_of(scanner.host) : instance);
     scanner.refused = address_refusal(scanner.address, networks);

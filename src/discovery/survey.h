@@ -94,7 +94,10 @@ struct RegisteredScanner {
 std::vector<RegisteredScanner> registered_scanners(DeviceList& devices);
 
 // Merges the sightings of one address into one scanner (sightings without
-// an address are dropped), in address order; matches each against `models`;
+// an address are dropped), in address order; matches each against `models`,
+// the model taken from the first protocol whose sightings name one, in the
+// order DNS-SD, WS-Discovery, SNMP; drops one seen over SNMP only that names
+// none;
 // refuses one at an address no scanner can have on `networks` (the
 // machine's own, local_networks()), which is never taken for a registered
 // one; reports one found at a registered address or node name (the host

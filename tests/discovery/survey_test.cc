@@ -111,5 +111,50 @@ TEST(Survey, MergesByAddressReportsRegisteredAndNamesTheRest) {
   }
 }
 
+TEST(Survey, ModelFromTheFirstProtocolThatNamesOneAndSnmpAgentsOnlyWhenTheyDo) {
+  const auto words = [](std::string service, std::string text) {
+    return Sighting{std::move(service), "", "", "10.0.0.9", {}, std::move(text), ""};
+  };
+  const struct {
+    const char* fault;
+    std::vector<Sighting> sightings;  // all at 10.0.0.9
+    std::optional<std::string> model;
+    std::vector<std::string> services;  // empty: not listed
+  } kCases[] = {
+      {"a later protocol wins",
+       {sighting("snmp", "", "", "10.0.0.9", "KX-100"),
+        sighting("wsd", "", "", "10.0.0.9", "KX-200"),
+        sighting("_uscan._tcp", "", "", "10.0.0.9", "Acme")},
+       "KX-200",
+       {"_uscan._tcp", "wsd", "snmp"}},
+      {"an exact text of a later protocol beats words of an earlier one",
+       {sighting("snmp", "", "", "10.0.0.9", "KX-200"), words("_ipp._tcp", "Kestrel KX-100")},
+       "KX-100",
+       {"_ipp._tcp", "snmp"}},
+      {"a matching SNMP agent is dropped",
+       {words("snmp", "Kestrel KX-100 v2")},
+       "KX-100",
+       {"snmp"}},
+      {"an SNMP agent of no known model is listed",
+       {words("snmp", "Linux 6.1 x86_64")},
+       std::nullopt,
+       {}},
+      {"a WS-Discovery device of no known model is dropped",
+       {words("wsd", "")},
+       std::nullopt,
+       {"wsd"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.fault);
+    const std::vector<FoundScanner> found =
+        survey(c.sightings, kModels, {}, {{0x0A000001, 0xFF000000}});
+    ASSERT_EQ(found.size(), c.services.empty() ? 0u : 1u);
+    if (found.empty())
+      continue;
+    EXPECT_EQ(found[0].model, c.model);
+    EXPECT_EQ(found[0].services, c.services);
+  }
+}
+
 }  // namespace
 }  // namespace kxsane
