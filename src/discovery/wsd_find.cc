@@ -38,7 +38,7 @@ class WsdSearch {
  public:
   explicit WsdSearch(Clock::time_point deadline) : deadline_(deadline) {}
 
-  Status run(std::vector<Sighting>* out);
+  Status run(Findings& out);
 
  private:
   // Reads the waiting answers, until none waits or `until` comes (a flood of
@@ -54,11 +54,12 @@ class WsdSearch {
   std::set<in_addr_t> addresses_;
 };
 
-Status WsdSearch::run(std::vector<Sighting>* out) {
+Status WsdSearch::run(Findings& out) {
   if (Status opened = socket_.open(); !opened.ok())
     return opened;
   if (Status ready = fetcher_.status(); !ready.ok())
     return ready;
+  out.searching();
   const Clock::time_point start = Clock::now();
   const Clock::time_point listen_end =
       std::min(start + kProbeTimes.back() + kListenAfterLastProbe, deadline_);
@@ -79,8 +80,7 @@ Status WsdSearch::run(std::vector<Sighting>* out) {
     fetcher_.wait(-1, deadline_);
     take_metadata();
   }
-  for (const Device& device : devices_)
-    out->push_back(wsd_sighting(device.description, device.address));
+  for (const Device& device : devices_) out.add(wsd_sighting(device.description, device.address));
   return Status::Ok();
 }
 
@@ -125,7 +125,7 @@ void WsdSearch::take_metadata() {
 
 }  // namespace
 
-Status find_wsd(Clock::time_point deadline, std::vector<Sighting>* out) {
+Status find_wsd(Clock::time_point deadline, Findings& out) {
   return WsdSearch(deadline).run(out);
 }
 

@@ -2,20 +2,19 @@
 #pragma once
 
 #include <chrono>
-#include <vector>
 
 #include "common/status.h"
-#include "discovery/sighting.h"
+#include "discovery/protocols.h"
 
 namespace kxsane {
 
 // Probes for scanners from every IPv4 interface with multicast, a few times
 // in the first half second; takes the answers to our probes for a second
 // after the last one; asks each device (one per endpoint address and per
-// IPv4 address) for its metadata over HTTP, all side by side; and appends one
+// IPv4 address) for its metadata over HTTP, all side by side; and hands one
 // sighting (service "wsd") per device to `out`, without a model when it did
 // not describe itself in time. Returns by `deadline` at the latest. An error
 // only when no probe could be sent; then `out` is unchanged.
-Status find_wsd(std::chrono::steady_clock::time_point deadline, std::vector<Sighting>* out);
+Status find_wsd(std::chrono::steady_clock::time_point deadline, Findings& out);
 
 }  // namespace kxsane
