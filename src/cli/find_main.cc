@@ -255,6 +255,10 @@ int find(const Options& options) {
                    any_ran ? "; skipped " : "", any_ran ? result.protocol->label : "");
       continue;
     }
+    if (!result.unfinished.empty()) {
+      std::fprintf(stderr, "kxsanefind4: %s did not finish: %s; listed what it found until then\n",
+                   result.protocol->label, result.unfinished.c_str());
+    }
     labels.emplace_back(result.protocol->label);
     for (Sighting& s : result.sightings) sightings.push_back(std::move(s));
   }

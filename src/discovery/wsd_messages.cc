@@ -260,10 +260,14 @@ std::optional<std::string> metadata_url(std::string_view xaddr, in_addr sender) 
     const std::string_view digits = authority.substr(colon + 1);
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
     if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
-        port == 0 || port > 65535) {
+        port > 65535) {
       return std::nullopt;
     }
   }
+  // The system's own services listen below 1024; a device's web service
+  // listens on 80 or above 1023.
+  if (port != 80 && port < 1024)
+    return std::nullopt;
   in_addr named{};
   if (inet_pton(AF_INET, host.c_str(), &named) != 1 || named.s_addr != sender.s_addr) {
     return std::nullopt;

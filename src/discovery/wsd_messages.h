@@ -67,8 +67,9 @@ std::optional<DeviceDescription> parse_metadata(std::string_view answer);
 // The URL the metadata may be fetched from: `xaddr` when it is an http://
 // address whose host is the dotted IPv4 address `sender` (the one that sent
 // the ProbeMatches), rebuilt from that address, the port and the path, so it
-// cannot name any other host. Nothing for any other scheme, host, user part
-// or a path with characters outside printable ASCII.
+// cannot name any other host. Nothing for any other scheme, host, user part,
+// a port other than 80 below 1024, or a path with characters outside
+// printable ASCII.
 std::optional<std::string> metadata_url(std::string_view xaddr, in_addr sender);
 
 // The sighting of the device at `address`; `description` is nothing when it
