@@ -1,25 +1,33 @@
 #!/usr/bin/env bash
 # Times "kxsanefind4 --timeout 3" against 50 made-up scanners announced over
-# DNS-SD and 50 more that answer WS-Discovery (tests/discovery/wsd_responder.cc)
+# DNS-SD (by the scanner side's daemon itself) and 50 more that answer
+# WS-Discovery (tests/discovery/wsd_responder.cc)
 # on a private LAN of two network namespaces (each side with its own system
 # bus and Avahi daemon; tests/discovery/lan.h), and says how many of the 100
 # it found. The two protocols run side by side; the finder ends when the
 # daemon has reported everything and the WS-Discovery answers are in, not at
 # the timeout. Target: all 100, in under 2 s.
 #
-# Usage: bench/discovery_bench.sh [-r RUNS] [-w WSD_SCANNERS] [SCANNERS]   (as root)
+# Usage: bench/discovery_bench.sh [-r RUNS] [-t TIMEOUT] [-u UNRESOLVABLE] [-w WSD_SCANNERS]
+#                                 [SCANNERS]   (as root)
 #   RUNS          timed runs; the best one counts (default 5)
+#   TIMEOUT       the finder's --timeout (default 3)
+#   UNRESOLVABLE  names announced beside the scanners that never resolve (default 0)
 #   WSD_SCANNERS  how many scanners answer WS-Discovery (default 50)
 #   SCANNERS      how many scanners announce themselves over DNS-SD (default 50)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 runs=5
+timeout=3
+unresolvable=0
 wsd_scanners=50
-while getopts r:w: opt; do
+while getopts r:t:u:w: opt; do
   case $opt in
     r) runs=$OPTARG ;;
+    t) timeout=$OPTARG ;;
+    u) unresolvable=$OPTARG ;;
     w) wsd_scanners=$OPTARG ;;
-    *) sed -n '9,12p' "$0" >&2; exit 2 ;;
+    *) sed -n '11,17p' "$0" >&2; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
@@ -31,7 +39,8 @@ work=$(cd "$build" && pwd)/bench-discovery
 rm -rf "$work"
 
 results=$("$build/tests/kxsane_lan_bench" "$work" "$(cd "$build" && pwd)/kxsanefind4" \
-  "$scanners" "$runs" "$(cd "$build" && pwd)/tests/wsd_responder" "$wsd_scanners")
+  "$scanners" "$unresolvable" "$timeout" "$runs" "$(cd "$build" && pwd)/tests/wsd_responder" \
+  "$wsd_scanners")
 printf '%s\n' "$results"
 best=$(printf '%s\n' "$results" | sort -n | head -n 1)
 echo "best of $runs: $best (target: all $((scanners + wsd_scanners)) scanners in under 2000 ms)"

@@ -3,11 +3,16 @@
 // inside a private mount namespace with fresh tmpfs over /etc/opt and /tmp,
 // holding only a model description file.
 //
-// Usage: kxsane_lan_bench WORK_DIR FINDER SCANNERS RUNS [RESPONDER WSD_SCANNERS]
-// With RESPONDER (tests/discovery/wsd_responder.cc), WSD_SCANNERS more
-// scanners answer WS-Discovery beside the DNS-SD ones. Prints, per run, the
-// wall time in milliseconds and how many scanners the finder's first line
-// says it found; exits 1 when the LAN cannot be built.
+// Usage: kxsane_lan_bench WORK_DIR FINDER SCANNERS UNRESOLVABLE TIMEOUT RUNS
+//                         [RESPONDER WSD_SCANNERS]
+// The scanner side's daemon announces SCANNERS scanners itself; with
+// UNRESOLVABLE above 0 it announces that many names that never resolve
+// instead, and the SCANNERS scanners are announced by publishers of their
+// own beside them. With RESPONDER (tests/discovery/wsd_responder.cc),
+// WSD_SCANNERS more scanners answer WS-Discovery. Prints, per run of
+// "kxsanefind4 --timeout TIMEOUT", the wall time in milliseconds and how many
+// scanners the finder's first line says it found and the start of standard error; exits 1 when the
+// LAN cannot be built.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -16,8 +21,10 @@
 #include "discovery/wsd_devices.h"
 
 int main(int argc, char** argv) {
-  if (argc != 5 && argc != 7) {
-    std::fprintf(stderr, "usage: %s WORK_DIR FINDER SCANNERS RUNS [RESPONDER WSD_SCANNERS]\n",
+  if (argc != 7 && argc != 9) {
+    std::fprintf(stderr,
+                 "usage: %s WORK_DIR FINDER SCANNERS UNRESOLVABLE TIMEOUT RUNS "
+                 "[RESPONDER WSD_SCANNERS]\n",
                  argv[0]);
     return 2;
   }
@@ -28,34 +35,40 @@ int main(int argc, char** argv) {
   }
   const std::string finder = argv[2];
   const int scanners = std::atoi(argv[3]);
-  const int runs = std::atoi(argv[4]);
+  const int unresolvable = std::atoi(argv[4]);
+  const std::string timeout = argv[5];
+  const int runs = std::atoi(argv[6]);
   Lan lan(argv[1]);
   if (!lan.error().empty()) {
     std::fprintf(stderr, "%s\n", lan.error().c_str());
     return 1;
   }
-  std::vector<kxsane::lan::Announcement> announced;
-  for (int i = 1; i <= scanners; ++i) {
-    const std::string n = std::to_string(i);
-    announced.push_back({"bench" + n,
-                         "10.77.2." + n,
-                         "Bench scanner " + n,
-                         {"_uscan._tcp"},
-                         {"mdl=KX-100", "ty=Kestrel KX-100"}});
+  std::string error;
+  if (unresolvable > 0) {
+    std::vector<kxsane::lan::Announcement> announced;
+    for (int i = 1; i <= scanners; ++i) {
+      const std::string n = std::to_string(i);
+      announced.push_back(
+          {"bench" + n, "10.77.9." + n, "Bench scanner " + n, {"_uscan._tcp"}, {"mdl=KX-100"}});
+    }
+    error = lan.announce(announced);
   }
-  if (const std::string error = lan.announce(announced); !error.empty()) {
+  if (error.empty())
+    error = unresolvable > 0 ? lan.announce_in_bulk(unresolvable, false)
+                             : lan.announce_in_bulk(scanners, true);
+  if (!error.empty()) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  if (argc == 7) {
+  if (argc == 9) {
     // On the link, after the side's own address.
     std::string devices;
-    for (int i = 1; i <= std::atoi(argv[6]); ++i) {
+    for (int i = 1; i <= std::atoi(argv[8]); ++i) {
       const std::string n = std::to_string(i);
       devices +=
           "10.77.0." + std::to_string(100 + i) + "|scanner|Kestrel|KX-100|Bench WSD " + n + "\n";
     }
-    if (const std::string error = start_wsd_devices(lan, argv[5], argv[1], devices);
+    if (const std::string error = start_wsd_devices(lan, argv[7], argv[1], devices);
         !error.empty()) {
       std::fprintf(stderr, "%s\n", error.c_str());
       return 1;
@@ -68,9 +81,12 @@ int main(int argc, char** argv) {
       "printf \"[Support Model]\\n0x4ab:0x123, 503, 1, \\\"KX-100\\\", 1, 2\\n\" "
       "> /etc/opt/kestrel/scanner/kxscan4/models4/kx.ini\n"
       "start=$(date +%s%N)\n"
-      "\"$0\" --timeout 3 > /tmp/found || exit 1\n"
+      "\"$0\" --timeout " +
+      timeout +
+      " > /tmp/found 2> /tmp/err; status=$?\n"
       "end=$(date +%s%N)\n"
-      "echo \"$(( (end - start) / 1000000 )) ms, found: $(head -n 1 /tmp/found)\"\n"
+      "echo \"$(( (end - start) / 1000000 )) ms, exit $status, found: $(head -n 1 /tmp/found)\""
+      " $(head -c 200 /tmp/err)\n"
       "' '" +
       finder + "'\n";
   for (int run = 0; run < runs; ++run) {

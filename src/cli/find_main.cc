@@ -2,19 +2,23 @@
 // which are registered, and prints the kxsaneconfig4 lines that register the
 // others (or, with --add, registers them).
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/watch_command.h"
 #include "common/paths.h"
 #include "discovery/addresses.h"
 #include "discovery/protocols.h"
 #include "discovery/report.h"
 #include "discovery/survey.h"
+#include "discovery/watch.h"
 #include "models/model_table.h"
 #include "registry/device_list.h"
 #include "registry/registration.h"
@@ -31,6 +35,8 @@ constexpr std::chrono::milliseconds kGrace{500};
 
 constexpr char kUsage[] =
     "Usage: kxsanefind4 [--json | --add] [--timeout SECONDS] [--protocol dnssd|wsd|all]\n"
+    "       kxsanefind4 --watch [--add] [--follow] [--allow CIDR]... [--max-new N]\n"
+    "                   [--gone-after MINUTES] [--state DIR]\n"
     "Lists the network scanners that announce themselves on the LAN, matches them\n"
     "to the installed models, tells which are registered, and prints the\n"
     "kxsaneconfig4 lines that register the others.\n"
@@ -41,6 +47,20 @@ constexpr char kUsage[] =
     "  --protocol dnssd|wsd|all\n"
     "                       find over DNS-SD or WS-Discovery only, or over both\n"
     "                       side by side (default)\n"
+    "  --watch              keep watching the LAN until SIGTERM or SIGINT, logging\n"
+    "                       one line per event; with --add, register each new\n"
+    "                       scanner of a known model as it appears\n"
+    "  --follow             with --watch: when a registered scanner turns up at a\n"
+    "                       new address, change its registered address\n"
+    "  --allow CIDR         with --watch: register or follow only to addresses of\n"
+    "                       this network (repeatable; default: the networks of\n"
+    "                       this machine's interfaces)\n"
+    "  --max-new N          with --watch: at most N new registrations an hour\n"
+    "                       (default 16)\n"
+    "  --gone-after MINUTES with --watch: report a device not heard of this long\n"
+    "                       (default 60); nothing is ever removed\n"
+    "  --state DIR          with --watch: keep the devices seen in DIR\n"
+    "                       (default /var/lib/kxsanefind4)\n"
     "  -h, --help           print this help\n"
     "\n"
     "Exit status: 0 done (also when nothing was found), 1 no protocol could run,\n"
@@ -50,6 +70,10 @@ struct Options {
   bool json = false;
   bool add = false;
   bool help = false;
+  bool watch = false;
+  bool watch_only = false;  // an option that only --watch takes was given
+  WatchOptions watching;
+  std::string state_dir = kWatchStateDir;
   double timeout = kDefaultTimeout;
   std::string protocol = "all";
 };
@@ -73,7 +97,47 @@ bool known_protocol(const char* name) {
   return false;
 }
 
+// A plain decimal count from 1 to `max`.
+bool read_count(const char* value, std::size_t max, std::size_t& count) {
+  const std::string_view text = value;
+  std::size_t read = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), read);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || read == 0 ||
+      read > max)
+    return false;
+  count = read;
+  return true;
+}
+
 constexpr OptionSpec kOptions[] = {
+    {"--watch", false, [](Options& o, const char*) { return o.watch = true; }},
+    {"--follow", false,
+     [](Options& o, const char*) { return o.watch_only = o.watching.follow = true; }},
+    {"--allow", true,
+     [](Options& o, const char* value) {
+       const std::optional<Ipv4Network> network = parse_cidr(value);
+       if (network)
+         o.watching.allow.push_back(*network);
+       return o.watch_only = network.has_value();
+     }},
+    {"--max-new", true,
+     [](Options& o, const char* value) {
+       return o.watch_only = read_count(value, 100000, o.watching.max_new);
+     }},
+    {"--gone-after", true,
+     [](Options& o, const char* value) {
+       std::size_t minutes = 0;
+       o.watching.gone_after = std::chrono::minutes(60);
+       if (!read_count(value, 100000, minutes))
+         return false;
+       o.watching.gone_after = std::chrono::minutes(minutes);
+       return o.watch_only = true;
+     }},
+    {"--state", true,
+     [](Options& o, const char* value) {
+       o.state_dir = value;
+       return o.watch_only = value[0] == '/';
+     }},
     {"--json", false, [](Options& o, const char*) { return o.json = true; }},
     {"--add", false, [](Options& o, const char*) { return o.add = true; }},
     {"--help", false, [](Options& o, const char*) { return o.help = true; }},
@@ -130,6 +194,11 @@ int parse_options(int argc, char** argv, Options& options) {
   }
   if (options.json && options.add)
     return bad_usage("--json and --add do not go together");
+  if (options.watch && options.json)
+    return bad_usage("--watch and --json do not go together");
+  if (options.watch_only && !options.watch)
+    return bad_usage("--follow, --allow, --max-new, --gone-after and --state go with --watch");
+  options.watching.add = options.add;
   return 0;
 }
 
@@ -186,6 +255,10 @@ int find(const Options& options) {
                    any_ran ? "; skipped " : "", any_ran ? result.protocol->label : "");
       continue;
     }
+    if (!result.unfinished.empty()) {
+      std::fprintf(stderr, "kxsanefind4: %s did not finish: %s; listed what it found until then\n",
+                   result.protocol->label, result.unfinished.c_str());
+    }
     labels.emplace_back(result.protocol->label);
     for (Sighting& s : result.sightings) sightings.push_back(std::move(s));
   }
@@ -223,7 +296,8 @@ int main(int argc, char** argv) {
     std::fputs(kxsane::kUsage, stdout);
     return 0;
   }
-  const int status = kxsane::find(options);
+  const int status = options.watch ? kxsane::run_watch(options.watching, options.state_dir)
+                                   : kxsane::find(options);
   std::fflush(stdout);
   // A protocol given up on may still be blocked in a call on its thread: end
   // without running destructors under it.

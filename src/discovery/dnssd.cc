@@ -6,11 +6,14 @@
 #include <avahi-common/error.h>
 #include <avahi-common/malloc.h>
 #include <avahi-common/simple-watch.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 
 namespace kxsane {
@@ -67,11 +70,27 @@ Sighting sighting_from_dnssd(const DnssdRecord& record) {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// An announced instance, as a browser reported it.
+struct Announced {
+  AvahiIfIndex interface;
+  AvahiProtocol protocol;
+  std::string name, type, domain;
+};
+
+struct Resolving {
+  AvahiServiceResolver* resolver;
+  Clock::time_point give_up;
+};
+
 // One run of browsing and resolving, driven by Avahi's simple poll loop on
-// the calling thread.
+// the calling thread. The callbacks only take what the daemon reports; the
+// loop makes every call into the daemon, so that it looks at the deadline
+// before each.
 class DnssdRun {
  public:
-  explicit DnssdRun(std::vector<Sighting>* out) : out_(out) {}
+  explicit DnssdRun(Findings& out) : out_(out) {}
   ~DnssdRun() {
     // Freeing the client frees its browsers and resolvers.
     if (client_ != nullptr)
@@ -80,7 +99,16 @@ class DnssdRun {
       avahi_simple_poll_free(poll_);
   }
 
-  Status run(std::chrono::steady_clock::time_point deadline) {
+  Status run(Clock::time_point deadline) {
+    // What the caller is told should a call into the daemon never return.
+    out_.unfinished("the Avahi daemon stopped answering");
+    Status status = search(deadline);
+    out_.unfinished(status.ok() ? left_over() : "");
+    return status;
+  }
+
+ private:
+  Status search(Clock::time_point deadline) {
     poll_ = avahi_simple_poll_new();
     if (poll_ == nullptr)
       return Status::Failed("DNS-SD: out of memory");
@@ -100,21 +128,54 @@ class DnssdRun {
       if (browser != nullptr)
         browsing_.push_back(browser);
     }
-    while (!done() && !failed_) {
-      const auto left =
-          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0)
+    out_.searching();
+    for (Clock::time_point now = Clock::now(); now < deadline && !failed_; now = Clock::now()) {
+      give_up_overdue(now);
+      start_waiting(deadline);
+      if (done())
         break;
+      const Clock::time_point wake =
+          resolving_.empty() ? deadline : std::min(deadline, resolving_.front().give_up);
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now());
       if (avahi_simple_poll_iterate(
-              poll_, static_cast<int>(std::min<long long>(left.count(), INT_MAX))) != 0)
+              poll_, static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX))) != 0)
         break;
     }
     return failed_ ? Status::Failed("DNS-SD: the Avahi daemon went away: " + failure_)
                    : Status::Ok();
   }
 
- private:
-  bool done() const { return browsing_.empty() && resolving_ == 0; }
+  bool done() const { return browsing_.empty() && waiting_.empty() && resolving_.empty(); }
+
+  // Why the run ended before it was done; empty when it was.
+  std::string left_over() const {
+    if (const std::size_t left = waiting_.size() + resolving_.size(); left > 0)
+      return std::to_string(left) + " announced instances not resolved before the timeout";
+    if (!browsing_.empty())
+      return "the Avahi daemon had not listed every instance before the timeout";
+    return "";
+  }
+
+  // Resolvers are started in turn, so the first is the first to expire.
+  void give_up_overdue(Clock::time_point now) {
+    while (!resolving_.empty() && resolving_.front().give_up <= now) {
+      avahi_service_resolver_free(resolving_.front().resolver);
+      resolving_.pop_front();
+    }
+  }
+
+  void start_waiting(Clock::time_point deadline) {
+    while (resolving_.size() < kMaxResolving && !waiting_.empty() && Clock::now() < deadline) {
+      const Announced next = std::move(waiting_.front());
+      waiting_.pop_front();
+      AvahiServiceResolver* resolver =
+          avahi_service_resolver_new(client_, next.interface, next.protocol, next.name.c_str(),
+                                     next.type.c_str(), next.domain.c_str(), AVAHI_PROTO_INET,
+                                     static_cast<AvahiLookupFlags>(0), &DnssdRun::on_resolve, this);
+      if (resolver != nullptr)
+        resolving_.push_back({resolver, Clock::now() + kResolveTimeout});
+    }
+  }
 
   static void on_client(AvahiClient* client, AvahiClientState state, void* self) {
     auto* run = static_cast<DnssdRun*>(self);
@@ -130,12 +191,10 @@ class DnssdRun {
     auto* run = static_cast<DnssdRun*>(self);
     switch (event) {
       case AVAHI_BROWSER_NEW:
-        if (run->started_ < kMaxDnssdInstances &&
-            avahi_service_resolver_new(run->client_, interface, protocol, name, type, domain,
-                                       AVAHI_PROTO_INET, static_cast<AvahiLookupFlags>(0),
-                                       &DnssdRun::on_resolve, self) != nullptr) {
-          ++run->started_;
-          ++run->resolving_;
+        if (run->taken_ < kMaxDnssdWaiting && run->found_ < kMaxDnssdInstances) {
+          ++run->taken_;
+          run->waiting_.push_back(
+              {interface, protocol, name ? name : "", type ? type : "", domain ? domain : ""});
         }
         break;
       case AVAHI_BROWSER_ALL_FOR_NOW:
@@ -154,7 +213,8 @@ class DnssdRun {
                          const char* host, const AvahiAddress* address, uint16_t,
                          AvahiStringList* txt, AvahiLookupResultFlags, void* self) {
     auto* run = static_cast<DnssdRun*>(self);
-    if (event == AVAHI_RESOLVER_FOUND && address != nullptr && address->proto == AVAHI_PROTO_INET) {
+    if (event == AVAHI_RESOLVER_FOUND && address != nullptr && address->proto == AVAHI_PROTO_INET &&
+        run->found_ < kMaxDnssdInstances) {
       char dotted[AVAHI_ADDRESS_STR_MAX];
       avahi_address_snprint(dotted, sizeof dotted, address);
       DnssdRecord record{type ? type : "", name ? name : "", host ? host : "", dotted, {}};
@@ -168,27 +228,38 @@ class DnssdRun {
         avahi_free(key);
         avahi_free(value);
       }
-      run->out_->push_back(sighting_from_dnssd(record));
+      ++run->found_;
+      run->out_.add(sighting_from_dnssd(record));
+      if (run->found_ == kMaxDnssdInstances)
+        run->waiting_.clear();
     }
+    std::erase_if(run->resolving_,
+                  [resolver](const Resolving& r) { return r.resolver == resolver; });
     avahi_service_resolver_free(resolver);
-    --run->resolving_;
   }
 
-  std::vector<Sighting>* out_;
+  Findings& out_;
   AvahiSimplePoll* poll_ = nullptr;
   AvahiClient* client_ = nullptr;
   std::vector<AvahiServiceBrowser*> browsing_;  // until all-for-now
-  int resolving_ = 0;
-  std::size_t started_ = 0;
+  std::deque<Announced> waiting_;
+  std::deque<Resolving> resolving_;  // in the order they were started
+  std::size_t taken_ = 0;            // names taken into waiting_
+  std::size_t found_ = 0;            // instances resolved
   bool failed_ = false;
   std::string failure_;
 };
 
 }  // namespace
 
-Status find_dnssd(std::chrono::steady_clock::time_point deadline, std::vector<Sighting>* out) {
+Status find_dnssd(Clock::time_point deadline, Findings& out) {
   DnssdRun run(out);
   return run.run(deadline);
+}
+
+void use_standard_system_bus() {
+  if (geteuid() == 0)
+    unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
 }
 
 }  // namespace kxsane

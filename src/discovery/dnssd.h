@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/status.h"
+#include "discovery/protocols.h"
 #include "discovery/sighting.h"
 
 namespace kxsane {
@@ -37,13 +38,30 @@ Sighting sighting_from_dnssd(const DnssdRecord& record);
 // At most this many instances are resolved in one run: a LAN that announces
 // more is not a LAN of scanners, and memory stays bounded.
 inline constexpr std::size_t kMaxDnssdInstances = 1024;
+// At most this many announced names wait to be resolved; later ones are
+// not taken.
+inline constexpr std::size_t kMaxDnssdWaiting = 4096;
+// Names are resolved in the order they were announced, at most this many at
+// a time, each given up after kResolveTimeout: names that never resolve
+// cannot keep one that does from its turn.
+inline constexpr std::size_t kMaxResolving = 64;
+inline constexpr std::chrono::milliseconds kResolveTimeout{1000};
 
 // Browses every scanner service type on every interface over IPv4 and
-// resolves each instance, appending one sighting per resolved instance to
-// `out`. Returns once every browse has reported all it has for now and every
-// resolve has answered, or at `deadline`, whichever comes first (what was
-// found until then is kept). An error only when the daemon cannot be reached
-// (no daemon, no system bus), with what to start or install.
-Status find_dnssd(std::chrono::steady_clock::time_point deadline, std::vector<Sighting>* out);
+// resolves each instance, handing one sighting per resolved instance to
+// `out` as it comes. Returns once every browse has reported all it has for
+// now and every name has been resolved or given up, or at `deadline`,
+// whichever comes first (then `out` says what was left). An error only when
+// the daemon cannot be reached (no daemon, no system bus), with what to
+// start or install. Every call into the daemon waits for its answer: one
+// that stopped answering keeps this from returning.
+Status find_dnssd(std::chrono::steady_clock::time_point deadline, Findings& out);
+
+// Run as root, the finder reaches the daemon over the system bus at its
+// standard address only, never at one the caller's environment names
+// (DBUS_SYSTEM_BUS_ADDRESS is dropped): whoever starts a root process must
+// not choose whom it trusts. It changes the environment: call it before any
+// thread starts.
+void use_standard_system_bus();
 
 }  // namespace kxsane

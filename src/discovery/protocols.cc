@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "discovery/dnssd.h"
@@ -21,13 +20,45 @@ constexpr Protocol kProtocols[] = {
 // Shared by the caller and the protocols' threads, which may outlive the
 // call when given up.
 struct Runs {
-  std::mutex mutex;
+  explicit Runs(std::size_t count) : findings(count), statuses(count, Status::Ok()) {}
+  std::vector<Findings> findings;
+  std::mutex mutex;  // guards the rest
   std::condition_variable finished;
-  std::vector<ProtocolResult> results;
-  std::vector<bool> done;
+  std::vector<Status> statuses;
+  std::vector<bool> done = std::vector<bool>(statuses.size(), false);
 };
 
 }  // namespace
+
+void Findings::add(Sighting sighting) {
+  const std::lock_guard lock(mutex_);
+  sightings_.push_back(std::move(sighting));
+}
+
+void Findings::searching() {
+  const std::lock_guard lock(mutex_);
+  searching_ = true;
+}
+
+void Findings::unfinished(std::string why) {
+  const std::lock_guard lock(mutex_);
+  unfinished_ = std::move(why);
+}
+
+std::vector<Sighting> Findings::sightings() const {
+  const std::lock_guard lock(mutex_);
+  return sightings_;
+}
+
+bool Findings::has_searched() const {
+  const std::lock_guard lock(mutex_);
+  return searching_;
+}
+
+std::string Findings::why_unfinished() const {
+  const std::lock_guard lock(mutex_);
+  return unfinished_;
+}
 
 std::span<const Protocol> all_protocols() {
   return kProtocols;
@@ -36,18 +67,16 @@ std::span<const Protocol> all_protocols() {
 std::vector<ProtocolResult> run_protocols(std::span<const Protocol* const> protocols,
                                           std::chrono::steady_clock::time_point deadline,
                                           std::chrono::milliseconds grace) {
-  auto runs = std::make_shared<Runs>();
-  runs->results.resize(protocols.size());
-  runs->done.assign(protocols.size(), false);
+  // The threads share the environment, which is safe to change only before
+  // they start.
+  use_standard_system_bus();
+  auto runs = std::make_shared<Runs>(protocols.size());
   std::vector<std::thread> threads;
   for (std::size_t i = 0; i < protocols.size(); ++i) {
-    runs->results[i].protocol = protocols[i];
     threads.emplace_back([runs, i, deadline, find = protocols[i]->find] {
-      std::vector<Sighting> sightings;
-      Status status = find(deadline, &sightings);
+      Status status = find(deadline, runs->findings[i]);
       const std::lock_guard lock(runs->mutex);
-      runs->results[i].status = std::move(status);
-      runs->results[i].sightings = std::move(sightings);
+      runs->statuses[i] = std::move(status);
       runs->done[i] = true;
       runs->finished.notify_all();
     });
@@ -56,17 +85,28 @@ std::vector<ProtocolResult> run_protocols(std::span<const Protocol* const> proto
   runs->finished.wait_until(lock, deadline + grace, [&] {
     return std::find(runs->done.begin(), runs->done.end(), false) == runs->done.end();
   });
-  std::vector<ProtocolResult> results = runs->results;
+  std::vector<ProtocolResult> results(protocols.size());
   for (std::size_t i = 0; i < threads.size(); ++i) {
+    ProtocolResult& result = results[i];
+    const Findings& findings = runs->findings[i];
+    result.protocol = protocols[i];
+    result.status = runs->statuses[i];
+    result.unfinished = findings.why_unfinished();
     if (runs->done[i]) {
       lock.unlock();
       threads[i].join();
       lock.lock();
     } else {
       threads[i].detach();
-      results[i].status =
-          Status::Failed(std::string(protocols[i]->label) + ": no answer before the timeout");
+      if (!findings.has_searched()) {
+        result.status =
+            Status::Failed(std::string(protocols[i]->label) + ": no answer before the timeout");
+      } else if (result.unfinished.empty()) {
+        result.unfinished = "no answer before the timeout";
+      }
     }
+    if (result.status.ok())
+      result.sightings = findings.sightings();
   }
   return results;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -11,11 +12,37 @@
 
 namespace kxsane {
 
-// A protocol appends what it sees to `out` until it has heard everything it
+// Where a protocol hands over what it finds, as it finds it, so that nothing
+// found is lost when the protocol does not finish in time. The protocol's
+// thread writes to it while the caller may read it; every call takes its
+// lock.
+class Findings {
+ public:
+  // Takes one sighting.
+  void add(Sighting sighting);
+  // Says that the protocol has reached its daemon or its network and
+  // searches: from now on it counts as having run, finished or not.
+  void searching();
+  // Says why the protocol has not found all it could, should the caller stop
+  // waiting for it now (set before a call that may block); "" when it has.
+  void unfinished(std::string why);
+
+  // The caller's side.
+  std::vector<Sighting> sightings() const;
+  bool has_searched() const;
+  std::string why_unfinished() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Sighting> sightings_;
+  bool searching_ = false;
+  std::string unfinished_;
+};
+
+// A protocol hands to `out` what it sees until it has heard everything it
 // expects or `deadline` comes, whichever is first; an error only when it
 // could not run at all (and then says what to start or install).
-using FindFunction = Status (*)(std::chrono::steady_clock::time_point deadline,
-                                std::vector<Sighting>* out);
+using FindFunction = Status (*)(std::chrono::steady_clock::time_point deadline, Findings& out);
 
 struct Protocol {
   const char* key;    // as --protocol names it
@@ -29,15 +56,20 @@ std::span<const Protocol> all_protocols();
 // What one protocol made of one run.
 struct ProtocolResult {
   const Protocol* protocol = nullptr;
+  // An error when it could not run at all; then it found nothing.
   Status status = Status::Ok();
+  // Empty when it finished; otherwise why not ("the Avahi daemon stopped
+  // answering"); `sightings` is what it had found until then.
+  std::string unfinished;
   std::vector<Sighting> sightings;
 };
 
 // Runs every protocol of `protocols` on a thread of its own and returns
 // their results in the same order. A protocol still running `grace` after
 // `deadline` (stuck in a call to a daemon that stopped answering) is given
-// up: its result is an error saying so, and its thread is left to end with
-// the process.
+// up, and its thread left to end with the process: its result is what it
+// had handed over, unfinished, or an error saying so when it never started
+// searching.
 std::vector<ProtocolResult> run_protocols(std::span<const Protocol* const> protocols,
                                           std::chrono::steady_clock::time_point deadline,
                                           std::chrono::milliseconds grace);

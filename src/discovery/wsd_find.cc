@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "discovery/wsd_messages.h"
 #include "discovery/wsd_metadata.h"
@@ -20,113 +22,190 @@ using std::chrono::milliseconds;
 
 // UDP may lose a probe: it goes out three times. Devices wait up to half a
 // second before they answer, so answers are taken until a second after the
-// last probe.
+// last probe. The probe that confirms one device goes out the same way, and
+// a device that has not answered it a second after the first is dropped.
 constexpr std::array<milliseconds, 3> kProbeTimes{milliseconds(0), milliseconds(250),
                                                   milliseconds(500)};
 constexpr milliseconds kListenAfterLastProbe(1000);
+constexpr milliseconds kConfirmTimeout(1000);
 // A device on the LAN answers its metadata in well under this.
 constexpr milliseconds kMetadataTimeout(1000);
-// Bounds the connections a flood of made-up answers can cause.
+// Bounds the probes and connections a flood of made-up answers can cause.
 constexpr std::size_t kMaxDevices = 1024;
 
 struct Device {
-  std::string address;
-  std::optional<DeviceDescription> description;
+  enum class State { kConfirming, kDescribing, kDone };
+  State state = State::kConfirming;
+  in_addr sender{};
+  std::string address;     // `sender`, dotted
+  std::string confirm_id;  // the MessageID of the Probe sent to it alone
+  Clock::time_point asked;
+  std::size_t probes_sent = 0;
 };
 
 class WsdSearch {
  public:
-  explicit WsdSearch(Clock::time_point deadline) : deadline_(deadline) {}
+  WsdSearch(Clock::time_point deadline, Findings& out) : deadline_(deadline), out_(out) {}
 
-  Status run(std::vector<Sighting>* out);
+  Status run();
 
  private:
-  // Reads the waiting answers, until none waits or `until` comes (a flood of
-  // datagrams must not keep the search past its end).
-  void take_answers(Clock::time_point until);
+  // Sends the probes that are due; the time the next one is due.
+  Clock::time_point send_probes(Clock::time_point start, Clock::time_point listen_end);
+  // Reads the waiting answers, until none waits or the deadline comes (a
+  // flood of datagrams must not keep the search past its end).
+  void take_answers(bool listening);
+  void take_answer(const std::string& datagram, in_addr sender, bool listening);
+  void confirm(Device& device, std::size_t key, const ProbeMatches& answer);
   void take_metadata();
+  bool waiting() const;
 
   Clock::time_point deadline_;
+  Findings& out_;
   ProbeSocket socket_;
   MetadataFetcher fetcher_;
+  std::size_t probes_sent_ = 0;
   std::vector<Device> devices_;
+  std::map<in_addr_t, std::size_t> by_sender_;
+  std::map<std::string, std::size_t> by_confirm_id_;
   std::set<std::string> endpoints_;
-  std::set<in_addr_t> addresses_;
 };
 
-Status WsdSearch::run(std::vector<Sighting>* out) {
+Status WsdSearch::run() {
   if (Status opened = socket_.open(); !opened.ok())
     return opened;
   if (Status ready = fetcher_.status(); !ready.ok())
     return ready;
+  out_.searching();
   const Clock::time_point start = Clock::now();
   const Clock::time_point listen_end =
       std::min(start + kProbeTimes.back() + kListenAfterLastProbe, deadline_);
-  std::size_t probes_sent = 0;
-  for (Clock::time_point now = start; now < listen_end; now = Clock::now()) {
-    if (probes_sent < kProbeTimes.size() && now >= start + kProbeTimes[probes_sent]) {
-      socket_.send_probes();
-      ++probes_sent;
-    }
-    const Clock::time_point next_probe = probes_sent < kProbeTimes.size()
-                                             ? start + kProbeTimes[probes_sent]
-                                             : Clock::time_point::max();
-    fetcher_.wait(socket_.fd(), std::min(next_probe, listen_end));
-    take_answers(listen_end);
+  for (Clock::time_point now = start; now < deadline_; now = Clock::now()) {
+    const bool listening = now < listen_end;
+    if (!listening && !waiting())
+      break;
+    const Clock::time_point next = send_probes(start, listen_end);
+    fetcher_.wait(socket_.fd(), std::min({next, listening ? listen_end : deadline_, deadline_}));
+    take_answers(listening);
     take_metadata();
   }
-  while (fetcher_.busy() && Clock::now() < deadline_) {
-    fetcher_.wait(-1, deadline_);
-    take_metadata();
+  std::size_t unanswered = 0;
+  for (Device& device : devices_) {
+    if (device.state == Device::State::kDescribing)
+      out_.add(wsd_sighting(std::nullopt, device.address));
+    unanswered += device.state != Device::State::kDone;
   }
-  for (const Device& device : devices_)
-    out->push_back(wsd_sighting(device.description, device.address));
+  out_.unfinished(unanswered == 0 ? ""
+                                  : std::to_string(unanswered) +
+                                        " devices had not answered before the timeout");
   return Status::Ok();
 }
 
-void WsdSearch::take_answers(Clock::time_point until) {
+bool WsdSearch::waiting() const {
+  return fetcher_.busy() || std::any_of(devices_.begin(), devices_.end(), [](const Device& d) {
+           return d.state == Device::State::kConfirming;
+         });
+}
+
+Clock::time_point WsdSearch::send_probes(Clock::time_point start, Clock::time_point listen_end) {
+  const Clock::time_point now = Clock::now();
+  Clock::time_point next = Clock::time_point::max();
+  if (probes_sent_ < kProbeTimes.size() && now >= start + kProbeTimes[probes_sent_] &&
+      now < listen_end) {
+    socket_.send_probes();
+    ++probes_sent_;
+  }
+  if (probes_sent_ < kProbeTimes.size())
+    next = start + kProbeTimes[probes_sent_];
+  for (Device& device : devices_) {
+    if (device.state != Device::State::kConfirming)
+      continue;
+    if (now >= device.asked + kConfirmTimeout) {
+      device.state = Device::State::kDone;  // dropped: never listed
+      continue;
+    }
+    if (device.probes_sent < kProbeTimes.size() &&
+        now >= device.asked + kProbeTimes[device.probes_sent]) {
+      socket_.send_probe_to(device.sender, device.confirm_id);
+      ++device.probes_sent;
+    }
+    next = std::min(next, device.probes_sent < kProbeTimes.size()
+                              ? device.asked + kProbeTimes[device.probes_sent]
+                              : device.asked + kConfirmTimeout);
+  }
+  return next;
+}
+
+void WsdSearch::take_answers(bool listening) {
   std::string datagram;
   in_addr sender{};
-  while (Clock::now() < until && socket_.receive(&datagram, &sender)) {
-    const auto answer = parse_probe_matches(datagram);
-    if (!answer || !socket_.answers_us(answer->relates_to))
+  while (Clock::now() < deadline_ && socket_.receive(&datagram, &sender))
+    take_answer(datagram, sender, listening);
+}
+
+void WsdSearch::take_answer(const std::string& datagram, in_addr sender, bool listening) {
+  const auto answer = parse_probe_matches(datagram);
+  if (!answer || answer->matches.empty())
+    return;
+  if (const auto asked = by_confirm_id_.find(answer->relates_to); asked != by_confirm_id_.end()) {
+    Device& device = devices_[asked->second];
+    if (device.state == Device::State::kConfirming && device.sender.s_addr == sender.s_addr)
+      confirm(device, asked->second, *answer);
+    return;
+  }
+  // One host is one scanner: its first answer to the multicast probe makes
+  // it one to confirm.
+  if (!listening || !socket_.answers_us(answer->relates_to) || devices_.size() == kMaxDevices ||
+      by_sender_.count(sender.s_addr)) {
+    return;
+  }
+  Device device;
+  device.sender = sender;
+  char dotted[INET_ADDRSTRLEN];
+  inet_ntop(AF_INET, &sender, dotted, sizeof dotted);
+  device.address = dotted;
+  device.confirm_id = new_message_id();
+  device.asked = Clock::now();
+  device.probes_sent = 1;
+  socket_.send_probe_to(sender, device.confirm_id);
+  by_sender_.emplace(sender.s_addr, devices_.size());
+  by_confirm_id_.emplace(device.confirm_id, devices_.size());
+  devices_.push_back(std::move(device));
+}
+
+// The device answered the probe sent to it alone: its endpoint and transport
+// addresses are its own.
+void WsdSearch::confirm(Device& device, std::size_t key, const ProbeMatches& answer) {
+  device.state = Device::State::kDone;
+  for (const ProbeMatch& match : answer.matches) {
+    if (endpoints_.count(match.endpoint))
       continue;
-    for (const ProbeMatch& match : answer->matches) {
-      // One host is one scanner: its first endpoint speaks for it.
-      if (devices_.size() == kMaxDevices || addresses_.count(sender.s_addr) ||
-          endpoints_.count(match.endpoint)) {
+    for (const std::string& xaddr : match.xaddrs) {
+      const auto url = metadata_url(xaddr, device.sender);
+      if (!url)
         continue;
-      }
-      for (const std::string& xaddr : match.xaddrs) {
-        const auto url = metadata_url(xaddr, sender);
-        if (!url)
-          continue;
-        char dotted[INET_ADDRSTRLEN];
-        inet_ntop(AF_INET, &sender, dotted, sizeof dotted);
-        endpoints_.insert(match.endpoint);
-        addresses_.insert(sender.s_addr);
-        devices_.push_back({dotted, std::nullopt});
-        const auto left = std::chrono::duration_cast<milliseconds>(deadline_ - Clock::now());
-        fetcher_.start(devices_.size() - 1, *url,
-                       metadata_request(new_message_id(), match.endpoint),
-                       std::min(kMetadataTimeout, left));
-        break;
-      }
+      endpoints_.insert(match.endpoint);
+      device.state = Device::State::kDescribing;
+      const auto left = std::chrono::duration_cast<milliseconds>(deadline_ - Clock::now());
+      fetcher_.start(key, *url, metadata_request(new_message_id(), match.endpoint),
+                     std::min(kMetadataTimeout, left));
+      return;
     }
   }
 }
 
 void WsdSearch::take_metadata() {
   for (auto& [key, body] : fetcher_.take_finished()) {
-    if (body)
-      devices_[key].description = parse_metadata(*body);
+    Device& device = devices_[key];
+    device.state = Device::State::kDone;
+    out_.add(wsd_sighting(body ? parse_metadata(*body) : std::nullopt, device.address));
   }
 }
 
 }  // namespace
 
-Status find_wsd(Clock::time_point deadline, std::vector<Sighting>* out) {
-  return WsdSearch(deadline).run(out);
+Status find_wsd(Clock::time_point deadline, Findings& out) {
+  return WsdSearch(deadline, out).run();
 }
 
 }  // namespace kxsane

@@ -260,10 +260,14 @@ std::optional<std::string> metadata_url(std::string_view xaddr, in_addr sender) 
     const std::string_view digits = authority.substr(colon + 1);
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
     if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
-        port == 0 || port > 65535) {
+        port > 65535) {
       return std::nullopt;
     }
   }
+  // The system's own services listen below 1024; a device's web service
+  // listens on 80 or above 1023.
+  if (port != 80 && port < 1024)
+    return std::nullopt;
   in_addr named{};
   if (inet_pton(AF_INET, host.c_str(), &named) != 1 || named.s_addr != sender.s_addr) {
     return std::nullopt;
@@ -289,6 +293,42 @@ Sighting wsd_sighting(const std::optional<DeviceDescription>& description, std::
   if (!make.empty() && !model.empty())
     sighting.model_texts.push_back(sighting.announced);
   return sighting;
+}
+
+std::optional<Announcement> parse_announcement(std::string_view datagram) {
+  pugi::xml_document document;
+  const pugi::xml_node root = envelope(document, datagram);
+  const pugi::xml_node body = child(root, kSoapNs, "Body");
+  Announcement found;
+  if (const pugi::xml_node hello = child(body, kDiscoveryNs, "Hello")) {
+    std::optional<ProbeMatch> device = read_probe_match(hello);
+    if (!device)
+      return std::nullopt;
+    found.hello = true;
+    found.device = std::move(*device);
+  } else if (const pugi::xml_node bye = child(body, kDiscoveryNs, "Bye")) {
+    const std::string_view endpoint =
+        child(child(bye, kAddressingNs, "EndpointReference"), kAddressingNs, "Address")
+            .child_value();
+    if (!is_plain_uri(endpoint))
+      return std::nullopt;
+    found.device.endpoint = std::string(endpoint);
+  } else {
+    return std::nullopt;
+  }
+  const pugi::xml_node sequence =
+      child(child(root, kSoapNs, "Header"), kDiscoveryNs, "AppSequence");
+  if (sequence) {
+    const auto number = [&](const char* name, std::uint64_t& value) {
+      const std::string_view text = sequence.attribute(name).value();
+      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+      return !text.empty() && error == std::errc() && end == text.data() + text.size();
+    };
+    found.sequence.present = number("InstanceId", found.sequence.instance) &&
+                             number("MessageNumber", found.sequence.number);
+    found.sequence.sequence = capped_text(sequence.attribute("SequenceId").value());
+  }
+  return found;
 }
 
 }  // namespace kxsane

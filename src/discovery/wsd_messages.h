@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -66,12 +67,37 @@ std::optional<DeviceDescription> parse_metadata(std::string_view answer);
 // The URL the metadata may be fetched from: `xaddr` when it is an http://
 // address whose host is the dotted IPv4 address `sender` (the one that sent
 // the ProbeMatches), rebuilt from that address, the port and the path, so it
-// cannot name any other host. Nothing for any other scheme, host, user part
-// or a path with characters outside printable ASCII.
+// cannot name any other host. Nothing for any other scheme, host, user part,
+// a port other than 80 below 1024, or a path with characters outside
+// printable ASCII.
 std::optional<std::string> metadata_url(std::string_view xaddr, in_addr sender);
 
 // The sighting of the device at `address`; `description` is nothing when it
 // did not describe itself (then it is listed without a model).
 Sighting wsd_sighting(const std::optional<DeviceDescription>& description, std::string address);
+
+// Where a message stands among those its device sent: AppSequence's
+// InstanceId (grows when the device restarts), SequenceId (empty when not
+// given) and MessageNumber (grows with every message of the sequence).
+struct AppSequence {
+  bool present = false;
+  std::uint64_t instance = 0;
+  std::string sequence;
+  std::uint64_t number = 0;
+};
+
+// A device saying it joins the network (Hello) or leaves it (Bye), as the
+// multicast group hears it.
+struct Announcement {
+  bool hello = false;  // false: Bye
+  // The endpoint address; for a Hello also its transport addresses (only
+  // Hellos of scan devices are read).
+  ProbeMatch device;
+  AppSequence sequence;
+};
+
+// Reads one datagram heard on the multicast group; nothing when it is not a
+// SOAP 1.2 Hello of a scan device or a Bye with a plain endpoint address.
+std::optional<Announcement> parse_announcement(std::string_view datagram);
 
 }  // namespace kxsane

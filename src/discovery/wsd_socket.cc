@@ -82,6 +82,16 @@ void ProbeSocket::send_probes() {
   }
 }
 
+void ProbeSocket::send_probe_to(in_addr device, const std::string& message_id) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(kDiscoveryPort);
+  to.sin_addr = device;
+  const std::string text = probe_message(message_id);
+  // As for the multicast probe: a lost one is sent again by the caller.
+  sendto(fd(), text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
 bool ProbeSocket::receive(std::string* datagram, in_addr* sender) {
   sockaddr_in from{};
   socklen_t from_size = sizeof from;

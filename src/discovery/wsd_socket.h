@@ -1,6 +1,7 @@
 // The UDP side of WS-Discovery: one socket that sends the scanner Probe to
 // the multicast group 239.255.255.250:3702 from every IPv4 interface with
-// multicast, and receives the devices' unicast answers on its own port.
+// multicast (or to one device), and receives the devices' unicast answers on
+// its own port.
 #pragma once
 
 #include <netinet/in.h>
@@ -26,6 +27,10 @@ class ProbeSocket {
   // Sends the Probe once from every interface, each under the MessageID it
   // keeps for all its repeats (a device answers each message once).
   void send_probes();
+
+  // Sends the Probe under `message_id` to the discovery port of `device`
+  // only, whose answer comes back to this socket like the others.
+  void send_probe_to(in_addr device, const std::string& message_id);
 
   // The descriptor to wait on for answers.
   int fd() const { return socket_.get(); }

@@ -212,6 +212,16 @@ char* copy_field(const char* field, std::size_t length, char* dst, std::size_t s
 
 }  // namespace
 
+bool read_device_line(std::string_view line, std::string (&fields)[kDeviceFieldCount]) {
+  // The scan reads up to a terminator.
+  const std::string text(line);
+  FieldViews views;
+  if (!parse_piece(text.c_str(), text.size(), views))
+    return false;
+  for (int f = 0; f < kDeviceFieldCount; ++f) fields[f] = std::string(views[f]);
+  return true;
+}
+
 DeviceList::DeviceList(std::string path) : path_(std::move(path)) {}
 
 Status DeviceList::load() {

@@ -25,6 +25,11 @@ enum DeviceField : int {
 };
 inline constexpr int kDeviceFieldCount = 5;
 
+// The five fields of one line of a device configuration file, as the
+// reader reads it (a line of at most 276 characters, its line break
+// included); false when the line yields no record.
+bool read_device_line(std::string_view line, std::string (&fields)[kDeviceFieldCount]);
+
 // Owns the records; loads itself lazily from `path`. While it is empty every
 // accessor reads the file again; once it holds a record it is never re-read.
 // Commands that change the file do not update it.

@@ -32,9 +32,13 @@ constexpr char kDevices[] =
     "10.77.0.16|oversized|Kestrel|KX-100|Oversized\n"
     "10.77.0.17|malformed|Kestrel|KX-100|Malformed\n"
     "10.77.0.18|huge-metadata|Kestrel|KX-100|Huge\n"
-    "10.77.0.19|elsewhere=10.77.0.20|Kestrel|KX-100|Elsewhere\n";
+    "10.77.0.19|elsewhere=10.77.0.20|Kestrel|KX-100|Elsewhere\n"
+    "10.77.0.21|forged|Kestrel|KX-100|Forged\n";
 // Not a device: where the one at .19 claims its metadata is.
 constexpr char kElsewhere[] = "10.77.0.20";
+// Not a device either: a host whose address a forged answer gave as its
+// source, with its metadata on that host.
+constexpr char kForged[] = "10.77.0.21";
 
 const lan::Announcement kBoth = {
     "kxboth", "10.77.0.12", "Both over DNS-SD", {"_uscan._tcp"}, {"mdl=KX-100"}};
@@ -80,8 +84,10 @@ TEST_F(FindOverWsd, ListsEveryScannerOnceAndNothingElse) {
     EXPECT_EQ(list[i]["services"], nlohmann::json(e.services)) << e.address;
   }
   EXPECT_EQ(list[0]["announced"], "Kestrel KX-200");
-  EXPECT_EQ(http_log().find(kElsewhere), std::string::npos)
-      << "fetched metadata where an answer pointed, not from the device that answered";
+  for (const char* address : {kElsewhere, kForged}) {
+    EXPECT_EQ(http_log().find(std::string(address) + "\n"), std::string::npos)
+        << address << ": fetched metadata where an answer pointed, not from a device that answered";
+  }
 }
 
 TEST_F(FindOverWsd, ReportsTheProtocolsThatRan) {

@@ -127,6 +127,9 @@ std::string avahi_config(const std::string& host_name, const std::string& interf
   return "[server]\nhost-name=" + host_name +
          "\nuse-ipv4=yes\nuse-ipv6=no\nallow-interfaces=" + interface +
          "\nenable-dbus=yes\nratelimit-interval-usec=1000000\nratelimit-burst=1000\n"
+         // Room for the records of a few thousand scanners (the default holds
+         // about 700).
+         "cache-entries-max=16384\n"
          "[wide-area]\nenable-wide-area=no\n"
          "[publish]\npublish-hinfo=no\npublish-workstation=no\npublish-aaaa-on-ipv4=no\n"
          "[reflector]\n[rlimits]\n";
@@ -238,19 +241,23 @@ ShellResult Lan::scanner_shell(const std::string& script) const {
 
 ShellResult Lan::shell(int holder, const std::string& script) const {
   static std::atomic<int> serial{0};
-  const std::string out_path = work_ + "/shell-" + std::to_string(++serial) + ".out";
+  const std::string path = work_ + "/shell-" + std::to_string(++serial);
   ShellResult result;
-  const int fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // From a file: a script that announces a thousand scanners is longer than
+  // one argument may be.
+  write_file(path + ".sh", "KXLAN_WORK=" + quote(work_) + "\n" + script);
+  const int fd = open((path + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0)
     return result;
-  const pid_t pid = spawn({"nsenter", "-t", std::to_string(holder), "-m", "-n", "-p", "--",
-                           "/bin/sh", "-c", "KXLAN_WORK=" + quote(work_) + "\n" + script},
-                          fd);
+  const pid_t pid = spawn(
+      {"nsenter", "-t", std::to_string(holder), "-m", "-n", "-p", "--", "/bin/sh", path + ".sh"},
+      fd);
   close(fd);
   if (pid > 0)
     result.status = wait_for(pid);
-  result.out = read_file(out_path);
-  fs::remove(out_path);
+  result.out = read_file(path + ".out");
+  fs::remove(path + ".out");
+  fs::remove(path + ".sh");
   return result;
 }
 
@@ -282,6 +289,42 @@ std::string Lan::announce(const std::vector<Announcement>& scanners) const {
             "done\n";
   const ShellResult result = scanner_shell(script);
   return result.status == 0 ? "" : "announcing failed: " + result.out;
+}
+
+std::string Lan::announce_in_bulk(int count, bool resolvable) const {
+  // The daemon's own service files and hosts file, which it reads again on
+  // SIGHUP and logs a line for each record it established.
+  const std::string script =
+      "set -e\ndir=\"$KXLAN_WORK/bulk\"\nlog=\"$KXLAN_WORK/avahi-scanner.log\"\n"
+      "mkdir -p \"$dir/services\" \"$dir/new\" && touch \"$dir/hosts\"\n"
+      "mountpoint -q /etc/avahi/services || mount --bind \"$dir/services\" /etc/avahi/services\n"
+      "mountpoint -q /etc/avahi/hosts || mount --bind \"$dir/hosts\" /etc/avahi/hosts\n"
+      ": > \"$dir/hosts.new\"\n"
+      "i=0; while [ $i -lt " +
+      std::to_string(count) +
+      " ]; do i=$((i+1))\n"
+      "  echo \"<service-group><name>Bulk $i</name><service><type>_uscan._tcp</type>"
+      "<port>80</port><host-name>bulk$i.local</host-name><txt-record>mdl=KX-100</txt-record>"
+      "</service></service-group>\" > \"$dir/new/$i.service\"\n" +
+      (resolvable ? "  echo \"10.77.$((2 + (i - 1) / 250)).$((1 + (i - 1) % 250)) bulk$i.local\" "
+                    ">> \"$dir/hosts.new\"\n"
+                  : "") +
+      "done\n"
+      "find \"$dir/services\" -name '*.service' -delete\n"
+      "find \"$dir/new\" -name '*.service' -exec mv -t \"$dir/services\" {} +\n"
+      "cat \"$dir/hosts.new\" > \"$dir/hosts\"\n"
+      "before=$(grep -c . \"$log\" || true)\n"
+      "kill -HUP \"$(cat /run/avahi-daemon/pid)\"\n"
+      "n=0; until tail -n +$((before+1)) \"$log\" | grep -q 'SIGHUP' && "
+      "[ \"$(tail -n +$((before+1)) \"$log\" | grep -c 'established')\" -ge " +
+      std::to_string(resolvable ? 2 * count : count) +
+      " ]; do\n"
+      "  n=$((n+1)); [ $n -lt " +
+      std::to_string(kReadySeconds * 50) +
+      " ] || { echo 'not established'; exit 1; }; sleep 0.02\n"
+      "done\n";
+  const ShellResult result = scanner_shell(script);
+  return result.status == 0 ? "" : "announcing in bulk failed: " + result.out;
 }
 
 }  // namespace kxsane::lan

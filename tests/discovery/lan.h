@@ -68,6 +68,14 @@ class Lan {
   // failed.
   std::string announce(const std::vector<Announcement>& scanners) const;
 
+  // Has the scanner side's daemon itself announce `count` scanners of
+  // _uscan._tcp ("Bulk N" on bulkN.local, "mdl=KX-100"), in place of the
+  // ones it announced so before (0: none): thousands without a process
+  // each. Their hosts have addresses 10.77.2.1, 10.77.2.2, ... when
+  // `resolvable`, and none otherwise, so that they never resolve. Returns
+  // once the daemon has established them (empty), or what failed.
+  std::string announce_in_bulk(int count, bool resolvable) const;
+
  private:
   ShellResult shell(int holder, const std::string& script) const;
 

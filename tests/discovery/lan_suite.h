@@ -8,6 +8,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "discovery/lan.h"
 #include "e2e/sandbox.h"
@@ -65,10 +66,12 @@ class LanSuite : public ::testing::Test {
     return options;
   }
 
-  // Runs `kxsanefind4 --json` on the admin side; the list it printed (a
-  // failure and an empty list when it failed or printed something else).
-  nlohmann::json run_json() const {
-    const e2e::RunResult result = sandbox_->run({"--json"}, on_admin_side());
+  // Runs `kxsanefind4 --json` with `args` on the admin side; the list it
+  // printed (a failure and an empty list when it failed or printed
+  // something else).
+  nlohmann::json run_json(std::vector<std::string> args = {}) const {
+    args.insert(args.begin(), "--json");
+    const e2e::RunResult result = sandbox_->run(args, on_admin_side());
     EXPECT_EQ(result.status, 0) << result.err;
     nlohmann::json list = nlohmann::json::parse(result.out, nullptr, false);
     EXPECT_TRUE(list.is_array()) << result.out;

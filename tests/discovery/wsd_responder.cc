@@ -4,9 +4,10 @@
 //   wsd_responder INTERFACE DEVICES HTTP_LOG
 //
 // DEVICES holds one device a line: "ADDRESS|KIND|MAKE|MODEL|FRIENDLY NAME".
-// Every device answers each scanner Probe (once per MessageID) with a
-// ProbeMatches from its own ADDRESS, and the metadata Get on port 5357 of
-// that address. KIND says how it behaves:
+// Every device answers each scanner Probe to the multicast group, and each
+// one sent to its ADDRESS alone (once per MessageID), with a ProbeMatches
+// from ADDRESS, and the metadata Get on port 5357 of that address. KIND
+// says how it behaves:
 //   scanner          as a scanner should
 //   printer          answers with the print device type only
 //   foreign          answers with a RelatesTo of another message
@@ -15,6 +16,8 @@
 //   silent           never answers the metadata Get (holds the connection)
 //   huge-metadata    answers the Get with 80 KiB
 //   elsewhere=ADDR   announces its metadata on ADDR instead of its own
+//   forged           forged with ADDRESS as its source: never answers a Probe
+//                    sent to ADDRESS alone, which its forger does not see
 // Each metadata request is logged to HTTP_LOG as the address it reached.
 // Returns once the devices listen, leaving them to run in the background
 // until they are killed.
@@ -152,7 +155,9 @@ std::string scanner_probe_id(const std::string& datagram) {
   return document.select_node("//*[local-name()='MessageID']").node().child_value();
 }
 
-void answer_probe(int listener, std::vector<Device>& devices, std::set<std::string>& seen) {
+// `only`: the device the Probe was sent to alone.
+void answer_probe(int listener, std::vector<Device>& devices, std::set<std::string>& seen,
+                  const Device* only) {
   char buffer[65536];
   sockaddr_in from{};
   socklen_t from_size = sizeof from;
@@ -164,6 +169,8 @@ void answer_probe(int listener, std::vector<Device>& devices, std::set<std::stri
   if (id.empty() || !seen.insert(id).second)
     return;
   for (std::size_t i = 0; i < devices.size(); ++i) {
+    if (only && (only != &devices[i] || only->kind == "forged"))
+      continue;
     const std::string text = probe_matches(devices[i], i, id);
     sendto(devices[i].socket, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&from),
            from_size);
@@ -223,7 +230,8 @@ int main(int argc, char** argv) {
     std::getline(fields, device.make, '|');
     std::getline(fields, device.model, '|');
     std::getline(fields, device.friendly);
-    device.socket = bound_socket(SOCK_DGRAM, ipv4(device.address, 0));
+    // Where a Probe sent to the device alone arrives.
+    device.socket = bound_socket(SOCK_DGRAM, ipv4(device.address, 3702));
     devices.push_back(device);
   }
   std::ofstream log(argv[3], std::ios::app);
@@ -247,12 +255,17 @@ int main(int argc, char** argv) {
   std::set<std::string> seen;
   std::vector<int> held;
   for (;;) {
-    pollfd waiting[] = {{probes, POLLIN, 0}, {gets, POLLIN, 0}};
-    if (poll(waiting, 2, -1) < 0)
+    std::vector<pollfd> waiting = {{probes, POLLIN, 0}, {gets, POLLIN, 0}};
+    for (const Device& device : devices) waiting.push_back({device.socket, POLLIN, 0});
+    if (poll(waiting.data(), waiting.size(), -1) < 0)
       continue;
     if (waiting[0].revents & POLLIN)
-      answer_probe(probes, devices, seen);
+      answer_probe(probes, devices, seen, nullptr);
     if (waiting[1].revents & POLLIN)
       answer_get(gets, devices, log, held);
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+      if (waiting[i + 2].revents & POLLIN)
+        answer_probe(devices[i].socket, devices, seen, &devices[i]);
+    }
   }
 }
