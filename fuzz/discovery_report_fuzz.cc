@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       kxsane::survey({kxsane::sighting_from_dnssd(record)}, models, registered, networks);
   check(found.size() == 1 || found.size() == 2);  // one scanner seen, one registered
 
-  const std::string text = kxsane::text_report(found, {"DNS-SD"}, 0.5, true);
+  const std::string text = kxsane::text_report(found, {"DNS-SD"}, {}, 0.5, true);
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
     check(!has_control(line));  // no control character in a printed line

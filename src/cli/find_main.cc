@@ -34,7 +34,8 @@ constexpr double kMaxTimeout = 60;
 constexpr std::chrono::milliseconds kGrace{500};
 
 constexpr char kUsage[] =
-    "Usage: kxsanefind4 [--json | --add] [--timeout SECONDS] [--protocol dnssd|wsd|all]\n"
+    "Usage: kxsanefind4 [--json | --add] [--timeout SECONDS] [--protocol dnssd|wsd|snmp|all]\n"
+    "                   [--community NAME] [--subnet CIDR]...\n"
     "       kxsanefind4 --watch [--add] [--follow] [--allow CIDR]... [--max-new N]\n"
     "                   [--gone-after MINUTES] [--state DIR]\n"
     "Lists the network scanners that announce themselves on the LAN, matches them\n"
@@ -44,9 +45,13 @@ constexpr char kUsage[] =
     "  --json               print one JSON array, one object per scanner\n"
     "  --add                register every new scanner of a known model now\n"
     "  --timeout SECONDS    wait at most this long (default 3, at most 60)\n"
-    "  --protocol dnssd|wsd|all\n"
-    "                       find over DNS-SD or WS-Discovery only, or over both\n"
-    "                       side by side (default)\n"
+    "  --protocol dnssd|wsd|snmp|all\n"
+    "                       find over DNS-SD, WS-Discovery or SNMP only, or over\n"
+    "                       all of them side by side (default)\n"
+    "  --community NAME     the SNMP community to ask with (default public)\n"
+    "  --subnet CIDR        also ask every address of this network (A.B.C.D/N),\n"
+    "                       past a router, over WS-Discovery and SNMP (repeatable;\n"
+    "                       at most 4096 addresses in all)\n"
     "  --watch              keep watching the LAN until SIGTERM or SIGINT, logging\n"
     "                       one line per event; with --add, register each new\n"
     "                       scanner of a known model as it appears\n"
@@ -76,6 +81,7 @@ struct Options {
   std::string state_dir = kWatchStateDir;
   double timeout = kDefaultTimeout;
   std::string protocol = "all";
+  SearchScope scope;
 };
 
 // Applies an option's value; false when the value is not one it takes.
@@ -115,10 +121,10 @@ constexpr OptionSpec kOptions[] = {
      [](Options& o, const char*) { return o.watch_only = o.watching.follow = true; }},
     {"--allow", true,
      [](Options& o, const char* value) {
-       const std::optional<Ipv4Network> network = parse_cidr(value);
-       if (network)
+       const Result<Ipv4Network> network = parse_subnet(value);
+       if (network.ok())
          o.watching.allow.push_back(*network);
-       return o.watch_only = network.has_value();
+       return o.watch_only = network.ok();
      }},
     {"--max-new", true,
      [](Options& o, const char* value) {
@@ -157,6 +163,18 @@ constexpr OptionSpec kOptions[] = {
      [](Options& o, const char* value) {
        o.protocol = value;
        return known_protocol(value);
+     }},
+    {"--community", true,
+     [](Options& o, const char* value) {
+       o.scope.community = value;
+       return !o.scope.community.empty() && o.scope.community.size() <= kMaxCommunity;
+     }},
+    {"--subnet", true,
+     [](Options& o, const char* value) {
+       const Result<Ipv4Network> network = parse_subnet(value);
+       if (network.ok())
+         o.scope.subnets.push_back(*network);
+       return network.ok();
      }},
 };
 
@@ -198,6 +216,14 @@ int parse_options(int argc, char** argv, Options& options) {
     return bad_usage("--watch and --json do not go together");
   if (options.watch_only && !options.watch)
     return bad_usage("--follow, --allow, --max-new, --gone-after and --state go with --watch");
+  std::uint64_t addresses = 0;
+  for (const Ipv4Network& subnet : options.scope.subnets) addresses += address_count(subnet);
+  if (addresses > kMaxSubnetAddresses) {
+    return bad_usage("--subnet: " + std::to_string(addresses) + " addresses in all, at most " +
+                     std::to_string(kMaxSubnetAddresses));
+  }
+  if (options.watch && !options.scope.subnets.empty())
+    return bad_usage("--watch and --subnet do not go together");
   options.watching.add = options.add;
   return 0;
 }
@@ -246,7 +272,7 @@ int find(const Options& options) {
   }
   std::vector<Sighting> sightings;
   std::vector<std::string> labels;
-  std::vector<ProtocolResult> results = run_protocols(selected, deadline, kGrace);
+  std::vector<ProtocolResult> results = run_protocols(selected, options.scope, deadline, kGrace);
   const bool any_ran = std::any_of(results.begin(), results.end(),
                                    [](const ProtocolResult& r) { return r.status.ok(); });
   for (ProtocolResult& result : results) {
@@ -274,10 +300,18 @@ int find(const Options& options) {
   if (const Status loaded = devices.load(); !loaded.ok() && !loaded.not_found())
     std::fprintf(stderr, "kxsanefind4: %s\n", loaded.message().c_str());
   const std::vector<RegisteredScanner> registered = registered_scanners(devices);
+  // A scanner may be at any host of the subnets asked, past the router.
+  std::vector<Ipv4Network> networks = local_networks();
+  std::vector<std::string> subnets;
+  for (const Ipv4Network& subnet : options.scope.subnets) {
+    networks.push_back(subnet);
+    subnets.push_back(subnet_text(subnet));
+  }
   const std::vector<FoundScanner> found =
-      survey(sightings, model_texts(models), registered, local_networks());
-  const std::string report =
-      options.json ? json_report(found) : text_report(found, labels, seconds, !options.add);
+      survey(sightings, model_texts(models), registered, networks);
+  const std::string report = options.json
+                                 ? json_report(found)
+                                 : text_report(found, labels, subnets, seconds, !options.add);
   std::fwrite(report.data(), 1, report.size(), stdout);
   std::fflush(stdout);
   if (options.add)

@@ -6,15 +6,23 @@
 #include <thread>
 
 #include "discovery/dnssd.h"
+#include "discovery/snmp.h"
 #include "discovery/wsd_find.h"
 
 namespace kxsane {
 
 namespace {
 
+// DNS-SD finds what announces itself on the local links only.
+Status find_dnssd_here(const SearchScope&, std::chrono::steady_clock::time_point deadline,
+                       Findings& out) {
+  return find_dnssd(deadline, out);
+}
+
 constexpr Protocol kProtocols[] = {
-    {"dnssd", "DNS-SD", find_dnssd},
+    {"dnssd", "DNS-SD", find_dnssd_here},
     {"wsd", "WS-Discovery", find_wsd},
+    {"snmp", "SNMP", find_snmp},
 };
 
 // Shared by the caller and the protocols' threads, which may outlive the
@@ -65,6 +73,7 @@ std::span<const Protocol> all_protocols() {
 }
 
 std::vector<ProtocolResult> run_protocols(std::span<const Protocol* const> protocols,
+                                          const SearchScope& scope,
                                           std::chrono::steady_clock::time_point deadline,
                                           std::chrono::milliseconds grace) {
   // The threads share the environment, which is safe to change only before
@@ -73,8 +82,8 @@ std::vector<ProtocolResult> run_protocols(std::span<const Protocol* const> proto
   auto runs = std::make_shared<Runs>(protocols.size());
   std::vector<std::thread> threads;
   for (std::size_t i = 0; i < protocols.size(); ++i) {
-    threads.emplace_back([runs, i, deadline, find = protocols[i]->find] {
-      Status status = find(deadline, runs->findings[i]);
+    threads.emplace_back([runs, i, &scope, deadline, find = protocols[i]->find] {
+      Status status = find(scope, deadline, runs->findings[i]);
       const std::lock_guard lock(runs->mutex);
       runs->statuses[i] = std::move(status);
       runs->done[i] = true;

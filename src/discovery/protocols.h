@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/status.h"
+#include "discovery/search_scope.h"
 #include "discovery/sighting.h"
 
 namespace kxsane {
@@ -39,10 +40,12 @@ class Findings {
   std::string unfinished_;
 };
 
-// A protocol hands to `out` what it sees until it has heard everything it
-// expects or `deadline` comes, whichever is first; an error only when it
+// A protocol hands to `out` what it sees within `scope` (a protocol that
+// only listens on the local links ignores it) until it has heard everything
+// it expects or `deadline` comes, whichever is first; an error only when it
 // could not run at all (and then says what to start or install).
-using FindFunction = Status (*)(std::chrono::steady_clock::time_point deadline, Findings& out);
+using FindFunction = Status (*)(const SearchScope& scope,
+                                std::chrono::steady_clock::time_point deadline, Findings& out);
 
 struct Protocol {
   const char* key;    // as --protocol names it
@@ -64,13 +67,16 @@ struct ProtocolResult {
   std::vector<Sighting> sightings;
 };
 
-// Runs every protocol of `protocols` on a thread of its own and returns
+// Runs every protocol of `protocols` within `scope` (which must outlive
+// the protocols' threads: a given-up thread may still read it) on a thread
+// of its own and returns
 // their results in the same order. A protocol still running `grace` after
 // `deadline` (stuck in a call to a daemon that stopped answering) is given
 // up, and its thread left to end with the process: its result is what it
 // had handed over, unfinished, or an error saying so when it never started
 // searching.
 std::vector<ProtocolResult> run_protocols(std::span<const Protocol* const> protocols,
+                                          const SearchScope& scope,
                                           std::chrono::steady_clock::time_point deadline,
                                           std::chrono::milliseconds grace);
 

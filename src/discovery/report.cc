@@ -50,6 +50,14 @@ std::string quoted(const std::string& text) {
   return shell_word(printable(text));
 }
 
+// "a", "a and b", "a, b and c".
+std::string listed(const std::vector<std::string>& items) {
+  std::string out;
+  for (std::size_t i = 0; i < items.size(); ++i)
+    out += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+  return out;
+}
+
 std::string scanner_count(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " scanner" : " scanners");
 }
@@ -98,15 +106,16 @@ std::string add_command(const FoundScanner& scanner) {
 }
 
 std::string text_report(const std::vector<FoundScanner>& scanners,
-                        const std::vector<std::string>& labels, double seconds, bool commands) {
+                        const std::vector<std::string>& labels,
+                        const std::vector<std::string>& subnets, double seconds, bool commands) {
   std::size_t seen = 0;
   for (const FoundScanner& s : scanners) seen += s.seen() && s.refused.empty() ? 1 : 0;
-  std::string over;
-  for (std::size_t i = 0; i < labels.size(); ++i)
-    over += (i == 0 ? "" : i + 1 == labels.size() ? " and " : ", ") + labels[i];
   char time[32];
   std::snprintf(time, sizeof time, "%.2f", seconds);
-  std::string out = "# " + scanner_count(seen) + " found in " + time + " s over " + over + "\n";
+  std::string out = "# " + scanner_count(seen) + " found in " + time + " s over " + listed(labels);
+  if (!subnets.empty())
+    out += ", and at every address of " + listed(subnets);
+  out += "\n";
   for (const FoundScanner& s : scanners) {
     if (!s.is_new()) {
       out += comment_for(s) + "\n";

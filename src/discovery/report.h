@@ -18,14 +18,16 @@ std::string printable(const std::string& text);
 
 // The lines of the text report. The first is a comment saying how many
 // scanners were found (seen and not refused) in `seconds` over the
-// protocols `labels`; then, in the order of `scanners`, a ready
+// protocols `labels`, and, when `subnets` names networks, that every
+// address of those was asked too; then, in the order of `scanners`, a ready
 // "kxsaneconfig4 -a ..." line for each new one (left out when `commands` is
 // false), and a comment for each other ("# refused ADDRESS...: REASON" for
 // a refused one).
 // Every value from the network is made printable and shell-quoted, so that
 // running the text with sh runs nothing but those commands.
 std::string text_report(const std::vector<FoundScanner>& scanners,
-                        const std::vector<std::string>& labels, double seconds, bool commands);
+                        const std::vector<std::string>& labels,
+                        const std::vector<std::string>& subnets, double seconds, bool commands);
 
 // The "kxsaneconfig4 -a ..." line (without line break) for a new scanner.
 std::string add_command(const FoundScanner& scanner);

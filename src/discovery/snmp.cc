@@ -55,10 +55,10 @@ std::string dotted(std::uint32_t address) {
 
 class SnmpSearch {
  public:
-  SnmpSearch(const SearchScope& scope, Clock::time_point deadline)
-      : scope_(scope), deadline_(deadline) {}
+  SnmpSearch(const SearchScope& scope, Clock::time_point deadline, Findings& out)
+      : scope_(scope), deadline_(deadline), out_(out) {}
 
-  Status run(std::vector<Sighting>* out);
+  Status run();
 
  private:
   Status open();
@@ -72,6 +72,7 @@ class SnmpSearch {
 
   const SearchScope& scope_;
   Clock::time_point deadline_;
+  Findings& out_;
   UniqueFd socket_;
   std::string request_;
   std::int32_t request_id_ = 0;
@@ -82,7 +83,6 @@ class SnmpSearch {
   std::set<std::uint32_t> waiting_;
   std::set<std::uint32_t> asked_;
   std::set<std::uint32_t> answered_;
-  std::vector<Sighting> found_;
   bool sent_any_ = false;
   int send_error_ = 0;
 };
@@ -179,14 +179,15 @@ void SnmpSearch::take_answers() {
     if (!answer || answer->request_id != request_id_)
       continue;
     waiting_.erase(sender);
-    if (found_.size() < kMaxSnmpDevices && answered_.insert(sender).second)
-      found_.push_back(sighting_from_snmp(*answer, dotted(sender)));
+    if (answered_.size() < kMaxSnmpDevices && answered_.insert(sender).second)
+      out_.add(sighting_from_snmp(*answer, dotted(sender)));
   }
 }
 
-Status SnmpSearch::run(std::vector<Sighting>* out) {
+Status SnmpSearch::run() {
   if (Status opened = open(); !opened.ok())
     return opened;
+  out_.searching();
   const Clock::time_point start = Clock::now();
   for (const BroadcastNetwork& network : broadcasts_) send_to(network.broadcast);
   const Clock::time_point listen_end = broadcasts_.empty() ? start : start + kBroadcastListen;
@@ -208,14 +209,18 @@ Status SnmpSearch::run(std::vector<Sighting>* out) {
     poll(&waiting, 1, static_cast<int>(std::clamp<long long>(left, 0, 1000)));
     take_answers();
   }
-  for (Sighting& sighting : found_) out->push_back(std::move(sighting));
+  const std::size_t left = waiting_.size() + (hosts_.size() - next_host_);
+  out_.unfinished(left == 0 ? ""
+                            : std::to_string(left) +
+                                  " addresses of the subnets not asked or answered before the "
+                                  "timeout");
   return Status::Ok();
 }
 
 }  // namespace
 
-Status find_snmp(const SearchScope& scope, Clock::time_point deadline, std::vector<Sighting>* out) {
-  return SnmpSearch(scope, deadline).run(out);
+Status find_snmp(const SearchScope& scope, Clock::time_point deadline, Findings& out) {
+  return SnmpSearch(scope, deadline, out).run();
 }
 
 }  // namespace kxsane

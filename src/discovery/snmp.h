@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "common/status.h"
+#include "discovery/protocols.h"
 #include "discovery/search_scope.h"
-#include "discovery/sighting.h"
 
 namespace kxsane {
 
@@ -19,11 +19,12 @@ inline constexpr std::size_t kMaxSnmpInFlight = 256;
 // second, each from a host of that interface's network; and sends one to
 // every address of the scope's subnets, at most kMaxSnmpInFlight waiting at
 // once, each given half a second, its answer taken only from the address
-// asked. Appends one sighting (service "snmp", sighting_from_snmp) per
-// answering address to `out`, at most 1,024. Returns when every request has
-// had its time, or at `deadline`. An error only when no request could be
-// sent at all (no socket, no interface with broadcast and no subnet).
+// asked. Hands one sighting (service "snmp", sighting_from_snmp) per
+// answering address to `out` as it comes, at most 1,024. Returns when every
+// request has had its time, or at `deadline` (then `out` says how many
+// addresses were left). An error only when no request could be sent at all
+// (no socket, no interface with broadcast and no subnet).
 Status find_snmp(const SearchScope& scope, std::chrono::steady_clock::time_point deadline,
-                 std::vector<Sighting>* out);
+                 Findings& out);
 
 }  // namespace kxsane

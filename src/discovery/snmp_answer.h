@@ -10,15 +10,13 @@
 #include <string>
 #include <string_view>
 
+#include "discovery/search_scope.h"
 #include "discovery/sighting.h"
 
 namespace kxsane {
 
 // The largest SNMP answer read; a larger one is dropped unread.
 inline constexpr std::size_t kMaxSnmpAnswerBytes = 8 * 1024;
-
-// The longest community a request carries (--community).
-inline constexpr std::size_t kMaxCommunity = 64;
 
 // The values a device answered, each as its OCTET STRING bytes cut by
 // capped_text(); empty when the device left it out, answered it with an

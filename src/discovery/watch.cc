@@ -37,20 +37,6 @@ std::string one_line(std::string text) {
 
 }  // namespace
 
-std::optional<Ipv4Network> parse_cidr(const std::string& text) {
-  const std::size_t slash = text.find('/');
-  if (slash == std::string::npos || !is_valid_ipv4(std::string_view(text).substr(0, slash)))
-    return std::nullopt;
-  const std::string_view bits = std::string_view(text).substr(slash + 1);
-  unsigned length = 0;
-  const auto [end, error] = std::from_chars(bits.data(), bits.data() + bits.size(), length);
-  if (bits.empty() || error != std::errc() || end != bits.data() + bits.size() || length > 32 ||
-      !is_ascii_digit(bits.front()))
-    return std::nullopt;
-  const std::uint32_t mask = length == 0 ? 0 : ~std::uint32_t{0} << (32 - length);
-  return Ipv4Network{host_order(text.substr(0, slash)) & mask, mask};
-}
-
 bool AppSequenceBook::is_fresh(const std::string& endpoint, const AppSequence& sequence) {
   if (!sequence.present)
     return true;

@@ -33,10 +33,6 @@ inline constexpr std::size_t kMaxWatchEntries = 4096;
 // The same event for the same device is logged at most once in this time.
 inline constexpr std::chrono::seconds kEventQuiet{60};
 
-// "A.B.C.D/N" as a network; none when it is not one (N 0..32, the address
-// dotted IPv4).
-std::optional<Ipv4Network> parse_cidr(const std::string& text);
-
 struct WatchOptions {
   bool add = false;     // register new scanners of a matched model
   bool follow = false;  // change a registered scanner's address when it moves

@@ -204,7 +204,7 @@ void WsdSearch::take_metadata() {
 
 }  // namespace
 
-Status find_wsd(Clock::time_point deadline, Findings& out) {
+Status find_wsd(const SearchScope&, Clock::time_point deadline, Findings& out) {
   return WsdSearch(deadline, out).run();
 }
 

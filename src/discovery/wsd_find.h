@@ -18,6 +18,7 @@ namespace kxsane {
 // handed to `out` as one sighting (service "wsd"), without a model when it
 // did not describe itself in time. Returns by `deadline` at the latest. An
 // error only when no probe could be sent; then `out` is unchanged.
-Status find_wsd(std::chrono::steady_clock::time_point deadline, Findings& out);
+Status find_wsd(const SearchScope& scope, std::chrono::steady_clock::time_point deadline,
+                Findings& out);
 
 }  // namespace kxsane

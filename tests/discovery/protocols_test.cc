@@ -10,13 +10,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-Status finds_one(Clock::time_point, Findings& out) {
+Status finds_one(const SearchScope&, Clock::time_point, Findings& out) {
   out.searching();
   out.add({"wsd", "a", "", "10.0.0.1", {}, "", ""});
   return Status::Ok();
 }
 
-Status cannot_run(Clock::time_point, Findings&) {
+Status cannot_run(const SearchScope&, Clock::time_point, Findings&) {
   return Status::Failed("no daemon");
 }
 
@@ -28,18 +28,21 @@ void block() {
 
 // Protocols blocked in a call that never returns in time: before they could
 // search, and after handing over one sighting.
-Status stuck(Clock::time_point, Findings& out) {
+Status stuck(const SearchScope&, Clock::time_point, Findings& out) {
   block();
   out.add({});
   return Status::Ok();
 }
 
-Status stuck_searching(Clock::time_point deadline, Findings& out) {
+Status stuck_searching(const SearchScope& scope, Clock::time_point deadline, Findings& out) {
   out.unfinished("the daemon stopped answering");
-  finds_one(deadline, out);
+  finds_one(scope, deadline, out);
   block();
   return Status::Ok();
 }
+
+// Outlives the threads left stuck.
+const SearchScope kScope;
 
 TEST(RunProtocols, ResultsInTableOrderAndAStuckProtocolKeepsWhatItFound) {
   const Protocol kFinds{"a", "A", finds_one};
@@ -59,8 +62,9 @@ TEST(RunProtocols, ResultsInTableOrderAndAStuckProtocolKeepsWhatItFound) {
        {0, 1}},
   };
   for (const auto& c : kCases) {
-    const auto results = run_protocols(c.protocols, Clock::now() + std::chrono::milliseconds(50),
-                                       std::chrono::milliseconds(50));
+    const auto results =
+        run_protocols(c.protocols, kScope, Clock::now() + std::chrono::milliseconds(50),
+                      std::chrono::milliseconds(50));
     ASSERT_EQ(results.size(), c.protocols.size());
     for (std::size_t i = 0; i < results.size(); ++i) {
       SCOPED_TRACE(c.protocols[i]->key);

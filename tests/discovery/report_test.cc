@@ -54,16 +54,23 @@ TEST(TextReport, FirstLineCountsWhatWasSeenAndNotRefusedAndNamesTheProtocols) {
   };
   const struct {
     std::vector<std::string> labels;
+    std::vector<std::string> subnets;
     std::vector<FoundScanner> scanners;
     std::string first_line;
   } kCases[] = {
-      {{"DNS-SD"}, scanners, "# 1 scanner found in 0.25 s over DNS-SD\n"},
+      {{"DNS-SD"}, {}, scanners, "# 1 scanner found in 0.25 s over DNS-SD\n"},
       {{"DNS-SD", "WS-Discovery"},
        {},
+       {},
        "# 0 scanners found in 0.25 s over DNS-SD and WS-Discovery\n"},
+      {{"DNS-SD", "WS-Discovery", "SNMP"},
+       {"10.78.0.0/24", "10.79.0.0/24"},
+       {},
+       "# 0 scanners found in 0.25 s over DNS-SD, WS-Discovery and SNMP, and at every address "
+       "of 10.78.0.0/24 and 10.79.0.0/24\n"},
   };
   for (const auto& c : kCases) {
-    const std::string report = text_report(c.scanners, c.labels, 0.25, true);
+    const std::string report = text_report(c.scanners, c.labels, c.subnets, 0.25, true);
     EXPECT_EQ(report.substr(0, report.find('\n') + 1), c.first_line);
   }
 }
@@ -88,7 +95,7 @@ TEST(TextReport, CommandsOnlyForNewMatchedAcceptedScannersAndQuotedComments) {
       {false, body},
   };
   for (const auto& c : kCases) {
-    const std::string report = text_report(scanners, {"DNS-SD"}, 0, c.commands);
+    const std::string report = text_report(scanners, {"DNS-SD"}, {}, 0, c.commands);
     EXPECT_EQ(report.substr(report.find('\n') + 1), c.lines);
   }
 }
