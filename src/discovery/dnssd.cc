@@ -36,6 +36,11 @@ std::string txt_value(const DnssdRecord& record, const char* key) {
   return "";
 }
 
+bool is_printer_service(const std::string& type) {
+  return std::any_of(std::begin(kPrinterServiceTypes), std::end(kPrinterServiceTypes),
+                     [&](const char* printer) { return type == printer; });
+}
+
 // "(KX-100)" -> "KX-100"; a product without its parentheses stays as it is.
 std::string without_parentheses(std::string product) {
   if (product.size() >= 2 && product.front() == '(' && product.back() == ')')
@@ -45,13 +50,28 @@ std::string without_parentheses(std::string product) {
 
 }  // namespace
 
+std::vector<const char*> browsed_service_types() {
+  std::vector<const char*> types(std::begin(kScannerServiceTypes), std::end(kScannerServiceTypes));
+  types.insert(types.end(), std::begin(kPrinterServiceTypes), std::end(kPrinterServiceTypes));
+  return types;
+}
+
+bool is_scanner_record(const DnssdRecord& record) {
+  if (!is_printer_service(record.service)) {
+    return std::any_of(std::begin(kScannerServiceTypes), std::end(kScannerServiceTypes),
+                       [&](const char* scanner) { return record.service == scanner; });
+  }
+  const std::string scan = txt_value(record, "Scan");
+  return scan.size() == 1 && (scan[0] == 'T' || scan[0] == 't');
+}
+
 Sighting sighting_from_dnssd(const DnssdRecord& record) {
   Sighting sighting;
   sighting.service = capped_text(record.service);
   sighting.name = capped_text(record.name);
   sighting.host = capped_text(record.host);
   sighting.address = capped_text(record.address);
-  const std::string mdl = txt_value(record, "mdl");
+  const std::string mdl = txt_value(record, is_printer_service(record.service) ? "usb_MDL" : "mdl");
   const std::string product = without_parentheses(txt_value(record, "product"));
   const std::string ty = txt_value(record, "ty");
   for (const std::string* text : {&mdl, &product, &ty}) {
@@ -121,7 +141,7 @@ class DnssdRun {
                             "): start avahi-daemon and the system bus (dbus), or install the "
                             "avahi-daemon package");
     }
-    for (const char* type : kScannerServiceTypes) {
+    for (const char* type : browsed_service_types()) {
       AvahiServiceBrowser* browser =
           avahi_service_browser_new(client_, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, type, nullptr,
                                     static_cast<AvahiLookupFlags>(0), &DnssdRun::on_browse, this);
@@ -228,10 +248,12 @@ class DnssdRun {
         avahi_free(key);
         avahi_free(value);
       }
-      ++run->found_;
-      run->out_.add(sighting_from_dnssd(record));
-      if (run->found_ == kMaxDnssdInstances)
-        run->waiting_.clear();
+      if (is_scanner_record(record)) {
+        ++run->found_;
+        run->out_.add(sighting_from_dnssd(record));
+        if (run->found_ == kMaxDnssdInstances)
+          run->waiting_.clear();
+      }
     }
     std::erase_if(run->resolving_,
                   [resolver](const Resolving& r) { return r.resolver == resolver; });

@@ -17,6 +17,14 @@ namespace kxsane {
 // sightings are preferred.
 inline constexpr const char* kScannerServiceTypes[] = {"_uscan._tcp", "_uscans._tcp",
                                                        "_scanner._tcp"};
+// The printer service types a multifunction device announces, many of them
+// with no scanner service type of their own: an instance of one is a
+// scanner's only when its TXT record says so (is_scanner_record).
+inline constexpr const char* kPrinterServiceTypes[] = {"_ipp._tcp", "_ipps._tcp", "_printer._tcp",
+                                                       "_pdl-datastream._tcp"};
+
+// Every service type browsed: the scanner types, then the printer types.
+std::vector<const char*> browsed_service_types();
 
 // One resolved service instance, as the daemon handed it over. Any bytes.
 struct DnssdRecord {
@@ -27,12 +35,18 @@ struct DnssdRecord {
   std::vector<std::pair<std::string, std::string>> txt;  // key, value, as the daemon lists them
 };
 
+// Whether a resolved instance is a scanner's: one of a scanner service
+// type, or of a printer service type whose TXT record holds "Scan=T" (key
+// and value without regard to case).
+bool is_scanner_record(const DnssdRecord& record);
+
 // The sighting a resolved instance makes: the model texts tried for an exact
-// match are the TXT values "mdl", "product" without its parentheses and "ty"
-// (the empty ones left out), the words searched are "ty", and the announced
-// make and model are "usb_MFG" and "mdl" (else "ty", else the product). TXT
-// keys are compared without regard to case; the first of a key counts. Every
-// text is cut by capped_text().
+// match are the TXT values "mdl" ("usb_MDL" for a printer service type),
+// "product" without its parentheses and "ty" (the empty ones left out), the
+// words searched are "ty", and the announced make and model are "usb_MFG"
+// and that model (else "ty", else the product). TXT keys are compared
+// without regard to case; the first of a key counts. Every text is cut by
+// capped_text().
 Sighting sighting_from_dnssd(const DnssdRecord& record);
 
 // At most this many instances are resolved in one run: a LAN that announces

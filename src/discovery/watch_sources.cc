@@ -76,7 +76,7 @@ class DnssdWatch {
     auto* watch = static_cast<DnssdWatch*>(self);
     if (state == AVAHI_CLIENT_S_RUNNING && !watch->browsing_) {
       watch->browsing_ = true;
-      for (const char* type : kScannerServiceTypes) {
+      for (const char* type : browsed_service_types()) {
         avahi_service_browser_new(client, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, type, nullptr,
                                   static_cast<AvahiLookupFlags>(0), &DnssdWatch::on_browse, self);
       }
@@ -138,6 +138,8 @@ class DnssdWatch {
       avahi_free(key);
       avahi_free(value);
     }
+    if (!is_scanner_record(record))
+      return;
     Sighting sighting = sighting_from_dnssd(record);
     std::string identity = "dnssd:" + lower_ascii(sighting.host);
     watch->sink_(Heard{std::move(sighting), std::move(identity)});
