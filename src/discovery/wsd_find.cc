@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
@@ -32,6 +33,8 @@ constexpr milliseconds kConfirmTimeout(1000);
 constexpr milliseconds kMetadataTimeout(1000);
 // Bounds the probes and connections a flood of made-up answers can cause.
 constexpr std::size_t kMaxDevices = 1024;
+// At most this many addresses of the subnets wait for their answer at once.
+constexpr std::size_t kMaxSubnetInFlight = 256;
 
 struct Device {
   enum class State { kConfirming, kDescribing, kDone };
@@ -45,7 +48,8 @@ struct Device {
 
 class WsdSearch {
  public:
-  WsdSearch(Clock::time_point deadline, Findings& out) : deadline_(deadline), out_(out) {}
+  WsdSearch(const SearchScope& scope, Clock::time_point deadline, Findings& out)
+      : deadline_(deadline), out_(out), subnet_hosts_(subnet_hosts(scope.subnets)) {}
 
   Status run();
 
@@ -56,6 +60,11 @@ class WsdSearch {
   // flood of datagrams must not keep the search past its end).
   void take_answers(bool listening);
   void take_answer(const std::string& datagram, in_addr sender, bool listening);
+  // A device to confirm at `sender`, probed there alone.
+  void add_device(in_addr sender);
+  // Probes the next addresses of the subnets, each as a device to confirm,
+  // while fewer than kMaxSubnetInFlight of those wait.
+  void probe_subnets();
   void confirm(Device& device, std::size_t key, const ProbeMatches& answer);
   void take_metadata();
   bool waiting() const;
@@ -69,6 +78,10 @@ class WsdSearch {
   std::map<in_addr_t, std::size_t> by_sender_;
   std::map<std::string, std::size_t> by_confirm_id_;
   std::set<std::string> endpoints_;
+  std::size_t multicast_devices_ = 0;  // of devices_, those that answered the group
+  std::vector<std::uint32_t> subnet_hosts_;
+  std::size_t next_subnet_host_ = 0;
+  std::vector<std::size_t> subnet_waiting_;  // keys of subnet devices confirming
 };
 
 Status WsdSearch::run() {
@@ -89,7 +102,7 @@ Status WsdSearch::run() {
     take_answers(listening);
     take_metadata();
   }
-  std::size_t unanswered = 0;
+  std::size_t unanswered = subnet_hosts_.size() - next_subnet_host_;
   for (Device& device : devices_) {
     if (device.state == Device::State::kDescribing)
       out_.add(wsd_sighting(std::nullopt, device.address));
@@ -102,12 +115,13 @@ Status WsdSearch::run() {
 }
 
 bool WsdSearch::waiting() const {
-  return fetcher_.busy() || std::any_of(devices_.begin(), devices_.end(), [](const Device& d) {
-           return d.state == Device::State::kConfirming;
-         });
+  return fetcher_.busy() || next_subnet_host_ < subnet_hosts_.size() ||
+         std::any_of(devices_.begin(), devices_.end(),
+                     [](const Device& d) { return d.state == Device::State::kConfirming; });
 }
 
 Clock::time_point WsdSearch::send_probes(Clock::time_point start, Clock::time_point listen_end) {
+  probe_subnets();
   const Clock::time_point now = Clock::now();
   Clock::time_point next = Clock::time_point::max();
   if (probes_sent_ < kProbeTimes.size() && now >= start + kProbeTimes[probes_sent_] &&
@@ -155,10 +169,29 @@ void WsdSearch::take_answer(const std::string& datagram, in_addr sender, bool li
   }
   // One host is one scanner: its first answer to the multicast probe makes
   // it one to confirm.
-  if (!listening || !socket_.answers_us(answer->relates_to) || devices_.size() == kMaxDevices ||
+  if (!listening || !socket_.answers_us(answer->relates_to) || multicast_devices_ == kMaxDevices ||
       by_sender_.count(sender.s_addr)) {
     return;
   }
+  ++multicast_devices_;
+  add_device(sender);
+}
+
+void WsdSearch::probe_subnets() {
+  std::erase_if(subnet_waiting_, [this](std::size_t key) {
+    return devices_[key].state != Device::State::kConfirming;
+  });
+  while (subnet_waiting_.size() < kMaxSubnetInFlight && next_subnet_host_ < subnet_hosts_.size() &&
+         Clock::now() < deadline_) {
+    const in_addr host{htonl(subnet_hosts_[next_subnet_host_++])};
+    if (by_sender_.count(host.s_addr))
+      continue;
+    subnet_waiting_.push_back(devices_.size());
+    add_device(host);
+  }
+}
+
+void WsdSearch::add_device(in_addr sender) {
   Device device;
   device.sender = sender;
   char dotted[INET_ADDRSTRLEN];
@@ -204,8 +237,8 @@ void WsdSearch::take_metadata() {
 
 }  // namespace
 
-Status find_wsd(const SearchScope&, Clock::time_point deadline, Findings& out) {
-  return WsdSearch(deadline, out).run();
+Status find_wsd(const SearchScope& scope, Clock::time_point deadline, Findings& out) {
+  return WsdSearch(scope, deadline, out).run();
 }
 
 }  // namespace kxsane

@@ -16,8 +16,11 @@ namespace kxsane {
 // addresses). Each device so confirmed (one per endpoint address and per
 // IPv4 address) is asked for its metadata over HTTP, all side by side, and
 // handed to `out` as one sighting (service "wsd"), without a model when it
-// did not describe itself in time. Returns by `deadline` at the latest. An
-// error only when no probe could be sent; then `out` is unchanged.
+// did not describe itself in time. Every address of the scope's subnets is
+// probed the same way as one to confirm, at most 256 waiting at once, so
+// that only what it answers itself counts. Returns by `deadline` at the
+// latest. An error only when no probe could be sent; then `out` is
+// unchanged.
 Status find_wsd(const SearchScope& scope, std::chrono::steady_clock::time_point deadline,
                 Findings& out);
 
