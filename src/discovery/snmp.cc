@@ -102,7 +102,7 @@ Status SnmpSearch::open() {
     const std::unique_ptr<ifaddrs, decltype(&freeifaddrs)> owner(list, freeifaddrs);
     for (const ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
       const unsigned wanted = IFF_UP | IFF_BROADCAST;
-      if (a->ifa_addr == nullptr || a->ifa_netmask == nullptr || a->ifa_broadaddr == nullptr ||
+      if (a->ifa_addr == nullptr || a->ifa_netmask == nullptr ||
           a->ifa_addr->sa_family != AF_INET || (a->ifa_flags & wanted) != wanted ||
           (a->ifa_flags & IFF_LOOPBACK) != 0) {
         continue;
@@ -110,7 +110,12 @@ Status SnmpSearch::open() {
       const auto host = [](const sockaddr* s) {
         return ntohl(reinterpret_cast<const sockaddr_in*>(s)->sin_addr.s_addr);
       };
-      broadcasts_.push_back({host(a->ifa_addr), host(a->ifa_netmask), host(a->ifa_broadaddr)});
+      // The network's own broadcast address, whether or not the interface
+      // was given one; networks of one or two addresses have none.
+      const std::uint32_t own = host(a->ifa_addr);
+      const std::uint32_t netmask = host(a->ifa_netmask);
+      if ((~netmask) > 1)
+        broadcasts_.push_back({own, netmask, own | ~netmask});
     }
   }
   hosts_ = subnet_hosts(scope_.subnets);

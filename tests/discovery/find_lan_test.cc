@@ -48,6 +48,22 @@ const std::vector<Announcement>& lan_scanners() {
        "Junk\nkxsaneconfig4 -a name=x",
        {"_uscan._tcp"},
        {"mdl='$(touch /tmp/p5)'\a"}},
+      // Printers: a scanner only when they say they scan.
+      {"kxp1",
+       "10.77.1.21",
+       "Print Scan",
+       {"_ipp._tcp"},
+       {"Scan=T", "usb_MFG=Kestrel", "usb_MDL=KX-200", "ty=Kestrel KX-200 MFP"}},
+      {"kxp2",
+       "10.77.1.22",
+       "Print Only",
+       {"_ipp._tcp", "_printer._tcp"},
+       {"Scan=F", "usb_MDL=KX-100"}},
+      {"kxp3",
+       "10.77.1.23",
+       "Both Kinds",
+       {"_ipp._tcp", "_uscan._tcp"},
+       {"scan=t", "mdl=KX-100", "usb_MDL=KX-100"}},
       // Addresses no scanner can have: refused, neither printed as -a lines
       // nor registered.
       {"kxzero", "0.0.0.0", "Zero", {"_uscan._tcp"}, {"mdl=KX-100"}},
@@ -58,6 +74,8 @@ const std::vector<Announcement>& lan_scanners() {
 
 // What the printed lines, or --add, register: new lines go on top.
 constexpr char kRegistryAfterAdding[] =
+    "DEVICE=Both_Kinds , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.77.1.23 \n"
+    "DEVICE=Print_Scan , \"KX-200\" , 0x4ab:0x124 , IP-ADDRESS=10.77.1.21 \n"
     "DEVICE=x_touch_tmp_p1_touch_tmp_p2_ , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.77.1.8 \n"
     "DEVICE=Copy_Room-2 , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.77.1.7 \n"
     "DEVICE=Copy_Room , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.77.1.6 \n"
@@ -86,7 +104,7 @@ TEST_F(FindOnLan, PrintsACommandOrACommentPerScanner) {
   const e2e::RunResult result = sandbox_->shell(
       "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent \"$KX\" --timeout 5\n", on_admin_side());
   EXPECT_EQ(result.status, 0) << result.err;
-  constexpr char kFirstLine[] = "# 9 scanners found in ";
+  constexpr char kFirstLine[] = "# 11 scanners found in ";
   ASSERT_EQ(result.out.rfind(kFirstLine, 0), 0u) << result.out;
   // The search ends with the daemon's answers, not at the timeout.
   EXPECT_LT(std::atof(result.out.c_str() + sizeof kFirstLine - 1), 4) << result.out;
@@ -104,6 +122,8 @@ TEST_F(FindOnLan, PrintsACommandOrACommentPerScanner) {
             "kxsaneconfig4 -a name=x_touch_tmp_p1_touch_tmp_p2_ model=KX-100 ip=10.77.1.8\n"
             "# no known model at 10.77.1.9 (kx9.local), which announces "
             "''\\''$(touch /tmp/p5)'\\'''\n"
+            "kxsaneconfig4 -a name=Print_Scan model=KX-200 ip=10.77.1.21\n"
+            "kxsaneconfig4 -a name=Both_Kinds model=KX-100 ip=10.77.1.23\n"
             "# refused 127.0.0.1 (kxloop.local): a loopback address\n"
             "# gone is registered (10.77.9.9) but was not seen\n");
 }
@@ -159,6 +179,8 @@ TEST_F(FindOnLan, JsonListsSeenAndRegisteredScanners) {
       {"10.77.1.7", "Copy_Room-2", "KX-100", false, 1},
       {"10.77.1.8", kHostileCleaned, "KX-100", false, 1},
       {"10.77.1.9", "Junk_kxsaneconfig4_-a_name_x", nullptr, false, 1},
+      {"10.77.1.21", "Print_Scan", "KX-200", false, 1},
+      {"10.77.1.23", "Both_Kinds", "KX-100", false, 2},
       {"127.0.0.1", "Loop", "KX-100", false, 1},
       {"10.77.9.9", "gone", "KX-200", true, 0},
   };
@@ -173,7 +195,9 @@ TEST_F(FindOnLan, JsonListsSeenAndRegisteredScanners) {
   EXPECT_EQ(list[5]["services"], nlohmann::json({"_uscan._tcp", "_scanner._tcp"}));
   EXPECT_EQ(list[9]["announced"], "'$(touch /tmp/p5)'");
   EXPECT_EQ(list[0]["refused"], "an address of no host (0.0.0.0/8)");
-  EXPECT_EQ(list[10]["refused"], "a loopback address");
+  EXPECT_EQ(list[12]["refused"], "a loopback address");
+  EXPECT_EQ(list[10]["announced"], "Kestrel KX-200");
+  EXPECT_EQ(list[11]["services"], nlohmann::json({"_uscan._tcp", "_ipp._tcp"}));
   EXPECT_EQ(list[1]["refused"], nullptr);
 }
 
@@ -189,7 +213,7 @@ TEST_F(FindOnLan, DaemonThatStopsAnsweringCostsNoMoreThanTheTimeoutAndLosesNothi
   } kCases[] = {
       {"stop; find", 1, "DNS-SD: no answer before the timeout", ""},
       {"find & sleep 0.5; stop; wait $!", 0,
-       "DNS-SD did not finish: the Avahi daemon stopped answering", "# 9 scanners found in "},
+       "DNS-SD did not finish: the Avahi daemon stopped answering", "# 11 scanners found in "},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.script);
@@ -214,7 +238,9 @@ TEST_F(FindOnLan, NamesThatNeverResolveDoNotShutOutOnesThatDo) {
   ASSERT_EQ(lan_->announce_in_bulk(1100, false), "");
   const nlohmann::json list = run_json({"--protocol", "dnssd", "--timeout", "30"});
   EXPECT_EQ(lan_->announce_in_bulk(0, false), "");
-  EXPECT_EQ(list.size(), lan_scanners().size() + 1) << list.dump(2);
+  // Every announced scanner, and the registered one not seen; not the
+  // printer that does not scan.
+  EXPECT_EQ(list.size(), lan_scanners().size()) << list.dump(2);
 }
 
 // Runs that never reach a daemon: bad usage, help, and no daemon at all.
@@ -238,6 +264,9 @@ TEST(FindWithoutLan, UsageHelpAndMissingDaemon) {
       {{"--timeout", " 2"}, 2, "invalid value for --timeout"},
       {{"--protocol", "smb"}, 2, "invalid value for --protocol"},
       {{"--json", "--add"}, 2, "do not go together"},
+      {{"--subnet", "10.78.0.0/20", "--subnet", "10.79.0.0/32"}, 2, "4097 addresses in all"},
+      {{"--subnet", "10.78.0.0/24/8"}, 2, "invalid value for --subnet"},
+      {{"--community="}, 2, "invalid value for --community"},
       {{"--protocol", "dnssd"}, 1, "start avahi-daemon"},
   };
   for (const auto& c : kCases) {

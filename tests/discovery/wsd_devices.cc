@@ -22,4 +22,16 @@ std::string start_wsd_devices(const Lan& lan, const std::string& responder, cons
   return started.status == 0 ? "" : "the WS-Discovery devices did not start: " + started.out;
 }
 
+std::string start_snmp_agents(const Lan& lan, const std::string& responder, const std::string& work,
+                              const std::string& agents) {
+  std::ofstream(work + "/agents") << agents;
+  std::string script = "set -e\n";
+  std::istringstream lines(agents);
+  for (std::string line; std::getline(lines, line);)
+    script += "ip addr replace " + line.substr(0, line.find('|')) + "/24 dev kxlan1\n";
+  script += "'" + responder + "' '" + work + "/agents' > '" + work + "/snmp.out' 2>&1\n";
+  const ShellResult started = lan.scanner_shell(script);
+  return started.status == 0 ? "" : "the SNMP agents did not start: " + started.out;
+}
+
 }  // namespace kxsane::lan

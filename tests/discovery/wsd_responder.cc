@@ -18,6 +18,8 @@
 //   elsewhere=ADDR   announces its metadata on ADDR instead of its own
 //   forged           forged with ADDRESS as its source: never answers a Probe
 //                    sent to ADDRESS alone, which its forger does not see
+//   routed           on a network past a router, which multicast does not
+//                    cross: answers only a Probe sent to ADDRESS alone
 // Each metadata request is logged to HTTP_LOG as the address it reached.
 // Returns once the devices listen, leaving them to run in the background
 // until they are killed.
@@ -169,7 +171,7 @@ void answer_probe(int listener, std::vector<Device>& devices, std::set<std::stri
   if (id.empty() || !seen.insert(id).second)
     return;
   for (std::size_t i = 0; i < devices.size(); ++i) {
-    if (only && (only != &devices[i] || only->kind == "forged"))
+    if (only ? only != &devices[i] || only->kind == "forged" : devices[i].kind == "routed")
       continue;
     const std::string text = probe_matches(devices[i], i, id);
     sendto(devices[i].socket, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&from),
