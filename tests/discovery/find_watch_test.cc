@@ -11,6 +11,7 @@
 
 #include "discovery/lan.h"
 #include "discovery/lan_suite.h"
+#include "discovery/wsd_devices.h"
 #include "e2e/sandbox.h"
 
 namespace kxsane {
@@ -48,7 +49,7 @@ constexpr char kWatchScript[] =
     "print(s.recv(4096).decode(),flush=True)' /run/kxnotify > \"$WORK/ready\" &\n"
     "while [ ! -S /run/kxnotify ]; do sleep 0.01; done\n"
     "NOTIFY_SOCKET=/run/kxnotify \"$KX\" --watch --add --follow --allow 10.77.1.0/24 "
-    "--max-new 3 --state \"$WORK/state\" > \"$WORK/log\" 2>&1 & kx=$!\n"
+    "--max-new 4 --state \"$WORK/state\" > \"$WORK/log\" 2>&1 & kx=$!\n"
     "while [ ! -e \"$WORK/stop\" ]; do\n"
     "  cp \"$CFG/kxsanenetdevice4.cfg\" \"$WORK/r.tmp\" 2>/dev/null && mv \"$WORK/r.tmp\" "
     "\"$WORK/registry\"; sleep 0.02\n"
@@ -58,8 +59,12 @@ constexpr char kWatchScript[] =
 class WatchOnLan : public lan::LanSuite {
  protected:
   static void SetUpTestSuite() {
-    start_lan(std::string(KXSANE_E2E_WORK_ROOT) + "/watch-lan",
-              [](const Lan& lan) { return lan.announce({kPresent}); });
+    const std::string work = std::string(KXSANE_E2E_WORK_ROOT) + "/watch-lan";
+    start_lan(work, [&work](const Lan& lan) {
+      const std::string error = lan::start_wsd_devices(lan, KXSANE_WSD_RESPONDER, work,
+                                                       "10.77.1.60|scanner|Kestrel|KX-100|Desk\n");
+      return error.empty() ? lan.announce({kPresent}) : error;
+    });
   }
 };
 
@@ -89,6 +94,8 @@ TEST_F(WatchOnLan, RegistersAndFollowsScannersAsTheyComeMoveAndGo) {
   } kSteps[] = {
       {"present at start", [] { return ""; },
        "DEVICE=Present , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.77.1.20 \n", false, nullptr},
+      {"present at start over WS-Discovery", [] { return ""; },
+       "DEVICE=Desk , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.77.1.60 \n", false, nullptr},
       {"a new scanner", [&] { return lan.announce({scanner("kxw1", "10.77.1.21", "Newcomer")}); },
        "DEVICE=Newcomer , \"KX-200\" , 0x4ab:0x124 , IP-ADDRESS=10.77.1.21 \n", false, nullptr},
       {"outside --allow", [&] { return lan.announce({scanner("kxw2", "10.77.2.22", "Far")}); },
@@ -122,7 +129,7 @@ TEST_F(WatchOnLan, RegistersAndFollowsScannersAsTheyComeMoveAndGo) {
                               scanner("kxf2", "10.77.1.42", "F2"),
                               scanner("kxf3", "10.77.1.43", "F3")});
        },
-       nullptr, false, "new registrations stop for this hour: 3 made (--max-new)"},
+       nullptr, false, "new registrations stop for this hour: 4 made (--max-new)"},
   };
   for (const auto& step : kSteps) {
     SCOPED_TRACE(step.what);
@@ -141,9 +148,9 @@ TEST_F(WatchOnLan, RegistersAndFollowsScannersAsTheyComeMoveAndGo) {
     std::printf("%s: %.0f ms\n", step.what,
                 std::chrono::duration<double, std::milli>(Clock::now() - started).count());
   }
-  // Exactly the cap: Present, Newcomer and Afterwards, none of the flood.
+  // Exactly the cap: Present, Desk, Newcomer and Afterwards, none of the flood.
   const std::string registry = read_file(work + "/registry");
-  EXPECT_EQ(std::count(registry.begin(), registry.end(), '\n'), 3) << registry;
+  EXPECT_EQ(std::count(registry.begin(), registry.end(), '\n'), 4) << registry;
 
   std::ofstream(work + "/stop").put('\n');
   const e2e::RunResult result = watcher.get();
