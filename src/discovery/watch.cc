@@ -256,7 +256,7 @@ Status Watcher::save_state() {
   const std::string text = nlohmann::json{{"identities", identities}}.dump(
                                -1, ' ', false, nlohmann::json::error_handler_t::replace) +
                            "\n";
-  const Status status = replace_file(state_file_, [&](int, int staging_fd) {
+  Status status = replace_file(state_file_, [&](int, int staging_fd) {
     return write_all(staging_fd, text.data(), text.size());
   });
   if (status.ok())
