@@ -22,7 +22,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(g++ cmake make libgtest-dev util-linux mount bash sed coreutils libavahi-client-dev nlohmann-json3-dev
-  libpugixml-dev libcurl4-openssl-dev libsnmp-dev)
+  libpugixml-dev libcurl4-openssl-dev libsnmp-dev libsystemd-dev)
 # What only the tests need: ACLs, system-call traces, the Ansible collection's
 # playbooks and unit tests, and the private LAN of the discovery tests.
 test_packages=(acl strace ansible-core git python3-pytest python3-pytest-xdist python3-pytest-forked

@@ -12,12 +12,21 @@
 # leaves it to the package or to the administrator. No file is ever installed
 # into it, so an administrator's configuration survives any install.
 #
+# The watcher's service unit goes into the systemd unit directory under the
+# prefix (component Runtime), naming this install's program and options file;
+# nothing enables it. Its options file, /etc/default/kxsanefind4 for an install
+# into /usr, is the administrator's once written: the install (component Config)
+# writes it only where it is missing, and under the same condition as the
+# configuration directory.
+#
 # debian/ builds the Debian package and packaging/rpm/ the RPM package from
-# these rules. Neither package owns a path below /etc: the Debian package's
-# maintainer scripts create the configuration directory when it is missing
-# and, on purge, remove only what is still empty; the RPM package makes it in
-# %post. So no package manager ever replaces or removes the administrator's
-# device configuration file, saved configurations or model description files.
+# these rules. Neither package owns a path below /etc/opt: the Debian
+# package's maintainer scripts create the configuration directory when it is
+# missing and, on purge, remove only what is still empty; the RPM package
+# makes it in %post. So no package manager ever replaces or removes the
+# administrator's device configuration file, saved configurations or model
+# description files. Both ship the options file as a configuration file, which
+# an upgrade does not write over once the administrator has changed it.
 include(GNUInstallDirs)
 
 set(KXSANE_CONFIG_DIR "/etc/opt/kestrel/scanner/kxscan4")
@@ -68,6 +77,16 @@ install(FILES "${KXSANE_PACKAGING_DIR}/kxsanefind4.bash-completion"
         RENAME kxsanefind4
         COMPONENT Runtime)
 
+# The watcher's service, started by systemd from the unit directory (relative:
+# under the prefix).
+set(KXSANE_SYSTEMD_UNIT_DIR "lib/systemd/system"
+    CACHE STRING "Where the service unit is installed: under the prefix, or absolute")
+set(KXSANE_DEFAULTS_FILE "${CMAKE_INSTALL_FULL_SYSCONFDIR}/default/kxsanefind4")
+configure_file("${KXSANE_PACKAGING_DIR}/kxsanefind4.service.in"
+               "${PROJECT_BINARY_DIR}/kxsanefind4.service" @ONLY)
+install(FILES "${PROJECT_BINARY_DIR}/kxsanefind4.service" DESTINATION "${KXSANE_SYSTEMD_UNIT_DIR}"
+        COMPONENT Runtime)
+
 # The configuration directory: each missing level is made with mode 0755; an
 # existing one, and whatever it holds, is left exactly as it is.
 install(CODE "set(kxsane_config_dir \"${KXSANE_CONFIG_DIR}\")" COMPONENT Config)
@@ -94,5 +113,22 @@ install(CODE [[
              GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
       endif()
     endforeach()
+  endif()
+]] COMPONENT Config)
+
+# The watcher's options file, written where it is missing and left alone where
+# it is not (file(INSTALL) puts DESTDIR in front of the path itself).
+install(CODE "set(kxsane_defaults_file \"${KXSANE_DEFAULTS_FILE}\")
+  set(kxsane_defaults_source \"${KXSANE_PACKAGING_DIR}/kxsanefind4.default\")" COMPONENT Config)
+install(CODE [[
+  cmake_path(IS_PREFIX CMAKE_INSTALL_PREFIX "${kxsane_defaults_file}" NORMALIZE kxsane_in_prefix)
+  cmake_path(GET kxsane_defaults_file PARENT_PATH kxsane_defaults_dir)
+  if("$ENV{DESTDIR}" STREQUAL "" AND NOT kxsane_in_prefix)
+    message(STATUS "Skipping: ${kxsane_defaults_file} is outside the prefix; the package ships it")
+  elseif(EXISTS "$ENV{DESTDIR}${kxsane_defaults_file}")
+    message(STATUS "Kept: $ENV{DESTDIR}${kxsane_defaults_file}")
+  else()
+    file(INSTALL "${kxsane_defaults_source}" DESTINATION "${kxsane_defaults_dir}"
+         RENAME kxsanefind4 PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
   endif()
 ]] COMPONENT Config)

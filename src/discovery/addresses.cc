@@ -89,15 +89,15 @@ std::string address_refusal(const std::string& address, const std::vector<Ipv4Ne
 
 Result<Ipv4Network> parse_subnet(std::string_view text) {
   const std::size_t slash = text.find('/');
+  if (slash == std::string_view::npos)
+    return Status::Refused("no prefix length (A.B.C.D/N)");
   const std::string address(text.substr(0, slash));
-  int prefix = 32;
-  if (slash != std::string_view::npos) {
-    const std::string_view digits = text.substr(slash + 1);
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), prefix);
-    if (digits.empty() || digits.size() > 2 || error != std::errc() ||
-        end != digits.data() + digits.size() || !is_ascii_digit(digits.front()) || prefix > 32) {
-      return Status::Refused("not a prefix length 0..32: " + std::string(digits));
-    }
+  const std::string_view digits = text.substr(slash + 1);
+  int prefix = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), prefix);
+  if (digits.empty() || digits.size() > 2 || error != std::errc() ||
+      end != digits.data() + digits.size() || !is_ascii_digit(digits.front()) || prefix > 32) {
+    return Status::Refused("not a prefix length 0..32: " + std::string(digits));
   }
   in_addr parsed{};
   if (!is_valid_ipv4(address) || inet_pton(AF_INET, address.c_str(), &parsed) != 1)

@@ -24,9 +24,8 @@ struct Ipv4Network {
 // The most addresses all the networks of one search may hold (--subnet).
 inline constexpr std::uint64_t kMaxSubnetAddresses = 4096;
 
-// The network "A.B.C.D/N" (N 0..32) or "A.B.C.D" (one address) names, with
-// the host bits of the address cleared; refused, saying why, for any other
-// text.
+// The network "A.B.C.D/N" (N 0..32) names, with the host bits of the
+// address cleared; refused, saying why, for any other text.
 Result<Ipv4Network> parse_subnet(std::string_view text);
 
 // How many addresses `network` holds: 2 to the power of its host bits.

@@ -61,10 +61,14 @@ Watcher::Watcher(WatchOptions options, Paths paths, const ModelTable& models,
 std::string Watcher::refusal(const std::string& address) const {
   if (options_.allow.empty())
     return address_refusal(address, local_);
-  std::string why = address_refusal(address, options_.allow);
-  if (!why.empty())
-    return why;
   const std::uint32_t numeric = host_order(address);
+  const bool allowed =
+      std::any_of(options_.allow.begin(), options_.allow.end(),
+                  [&](const auto& n) { return (numeric & n.netmask) == (n.address & n.netmask); });
+  if (!allowed)
+    return "not in a network of --allow";
+  if (std::string why = address_refusal(address, options_.allow); !why.empty())
+    return why;
   for (const Ipv4Network& own : local_) {
     if (own.address == numeric)
       return "an address of this machine";
@@ -123,7 +127,7 @@ std::vector<std::string> Watcher::on_heard(const Heard& heard, WatchClock::time_
   const FoundScanner& scanner = *seen;
   const std::string address = printable(sighting.address);
   const std::string model = scanner.model ? "\"" + printable(*scanner.model) + "\"" : "none";
-  log(lines, "seen", heard.identity,
+  log(lines, "seen", heard.identity + " " + sighting.address,
       "seen " + address + " \"" + printable(sighting.announced) + "\" model " + model + " (" +
           printable(sighting.service) + ")",
       now);
@@ -238,7 +242,7 @@ Status Watcher::save_state() {
   const std::string text = nlohmann::json{{"identities", identities}}.dump(
                                -1, ' ', false, nlohmann::json::error_handler_t::replace) +
                            "\n";
-  const Status status = replace_file(state_file_, [&](int, int staging_fd) {
+  Status status = replace_file(state_file_, [&](int, int staging_fd) {
     return write_all(staging_fd, text.data(), text.size());
   });
   if (status.ok())

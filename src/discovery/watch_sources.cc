@@ -163,6 +163,8 @@ constexpr std::chrono::seconds kInterfaceScan{2};
 constexpr std::chrono::seconds kFetchQuiet{60};
 constexpr std::size_t kMaxFetches = 16;
 constexpr milliseconds kMetadataTimeout{1000};
+constexpr std::size_t kMaxConfirming = 64;
+constexpr milliseconds kConfirmTimeout{1000};
 
 struct IfaddrsFreer {
   void operator()(ifaddrs* list) const { freeifaddrs(list); }
@@ -200,6 +202,9 @@ struct WsdWatch::State {
   AppSequenceBook sequences;
   BoundedTable<WatchClock::time_point> fetched;                        // by endpoint
   std::map<std::size_t, std::pair<std::string, std::string>> pending;  // key: endpoint, address
+  // Probes sent to one address to confirm that what spoke from it holds
+  // it, by MessageID: the address and when the confirmation is given up.
+  std::map<std::string, std::pair<in_addr_t, WatchClock::time_point>> confirming;
   std::size_t next_key = 0;
   std::set<std::pair<int, in_addr_t>> interfaces;
   std::string buffer = std::string(kMaxDatagramBytes + 1, '\0');
@@ -228,6 +233,34 @@ struct WsdWatch::State {
       probe = std::move(fresh);
       probe->send_probes();
     }
+  }
+
+  // Anyone can send a datagram from any source address: before the device
+  // that spoke at `sender` is asked anything over HTTP, a Probe goes to
+  // that address alone, and only its answer from there counts.
+  void confirm(const ProbeMatch& device, in_addr sender) {
+    const WatchClock::time_point now = WatchClock::now();
+    std::erase_if(confirming, [&](const auto& entry) { return entry.second.second < now; });
+    if (!probe || confirming.size() >= kMaxConfirming)
+      return;
+    if (const auto* last = fetched.find(device.endpoint); last && now - *last < kFetchQuiet)
+      return;
+    const std::string id = new_message_id();
+    confirming[id] = {sender.s_addr, now + kConfirmTimeout};
+    probe->send_probe_to(sender, id);
+  }
+
+  // Takes an answer to a confirming Probe: true when it was one.
+  bool confirmed(const ProbeMatches& answer, in_addr sender) {
+    const auto found = confirming.find(answer.relates_to);
+    if (found == confirming.end())
+      return false;
+    const bool from_there = found->second.first == sender.s_addr;
+    confirming.erase(found);
+    if (from_there) {
+      for (const ProbeMatch& match : answer.matches) ask(match, sender);
+    }
+    return true;
   }
 
   // Asks the device that spoke at `sender` for its metadata, unless it was
@@ -312,13 +345,13 @@ Status WsdWatch::open() {
           !s.sequences.is_fresh(announcement->device.endpoint, announcement->sequence))
         continue;
       if (announcement->hello)
-        s.ask(announcement->device, sender);
+        s.confirm(announcement->device, sender);
     }
     while (s.probe && s.receive(s.probe->fd(), &sender, &datagram)) {
       const auto answer = parse_probe_matches(datagram);
-      if (!answer || !s.probe->answers_us(answer->relates_to))
+      if (!answer || s.confirmed(*answer, sender) || !s.probe->answers_us(answer->relates_to))
         continue;
-      for (const ProbeMatch& match : answer->matches) s.ask(match, sender);
+      for (const ProbeMatch& match : answer->matches) s.confirm(match, sender);
     }
     for (auto& [key, body] : s.fetcher.take_finished()) {
       const auto found = s.pending.find(key);

@@ -30,7 +30,8 @@ class WsdWatch {
   Status open();
   // Probes once, then listens for Hello, Bye and the answers to its probes,
   // probing again when an interface address appears; asks each device that
-  // speaks for its metadata (only at the address that spoke) and hands on a
+  // speaks, once a Probe sent to its address alone has been answered from
+  // there, for its metadata (only at that address), and hands on a
   // sighting. Drops stale and repeated messages (AppSequence). Never
   // returns.
   [[noreturn]] void run(const HeardSink& sink);

@@ -85,7 +85,7 @@ std::vector<AddOutcome> register_devices(const Paths& paths, const ModelTable& m
     // Read whole under the lock: a registry read in part could let a name be
     // registered twice.
     DeviceList list(paths.device_config);
-    const Status loaded = list.load();
+    Status loaded = list.load();
     if (!loaded.ok() && !loaded.not_found())
       return loaded;
     RegistryState registry(list);

@@ -322,6 +322,9 @@ TEST(AnsibleScanner, AnsibleDocRendersEveryModule) {
       {"kestrel.kxsane.scanner_discovery",
        {"> KESTREL.KXSANE.SCANNER_DISCOVERY ", "- timeout", "- executable",
         "check_mode:", "EXAMPLES:", "RETURN VALUES:", "- scanners"}},
+      {"kestrel.kxsane.scanner_watch",
+       {"> KESTREL.KXSANE.SCANNER_WATCH ", "- state", "- enabled", "- allow", "- max_new",
+        "- gone_after", "check_mode:", "diff_mode:", "EXAMPLES:", "RETURN VALUES:", "- actions"}},
   };
   // One ansible-doc run renders them all, one after the other.
   std::string names;

@@ -47,7 +47,8 @@ TEST(Subnet, ParsedAsItsNetworkAndWalkedWithoutNetworkAndBroadcastAddresses) {
   } kCases[] = {
       {"10.78.0.0/24", "10.78.0.0/24", 254, "10.78.0.1"},
       {"10.78.0.77/24", "10.78.0.0/24", 254, "10.78.0.1"},  // host bits cleared
-      {"10.78.3.4", "10.78.3.4/32", 1, "10.78.3.4"},
+      {"10.78.3.4/32", "10.78.3.4/32", 1, "10.78.3.4"},
+      {"10.78.3.4", nullptr, 0, nullptr},
       {"10.78.3.4/31", "10.78.3.4/31", 2, "10.78.3.4"},  // both are hosts
       {"10.78.16.0/20", "10.78.16.0/20", 4094, "10.78.16.1"},
       {"0.0.0.0/0", "0.0.0.0/0", 0, nullptr},
@@ -55,6 +56,7 @@ TEST(Subnet, ParsedAsItsNetworkAndWalkedWithoutNetworkAndBroadcastAddresses) {
       {"10.78.0.0/", nullptr, 0, nullptr},
       {"10.78.0.0/+8", nullptr, 0, nullptr},
       {"10.78.0.0/24x", nullptr, 0, nullptr},
+      {"10.78.0.0/024", nullptr, 0, nullptr},
       {"10.78.0/24", nullptr, 0, nullptr},
       {"kx.local/24", nullptr, 0, nullptr},
   };

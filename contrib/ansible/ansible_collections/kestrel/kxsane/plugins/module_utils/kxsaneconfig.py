@@ -61,9 +61,10 @@ def _is_program(path):
 
 
 def find_tool(module, name=TOOL):
-    """The executable option, else `name` on PATH, then in the sbin
-    directories. Fails the module, naming what was tried, when there is none."""
-    given = module.params['executable']
+    """The executable option (of a module that has one), else `name` on PATH,
+    then in the sbin directories. Fails the module, naming what was tried,
+    when there is none."""
+    given = module.params.get('executable')
     if given:
         if _is_program(given):
             return given
