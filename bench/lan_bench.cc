@@ -4,12 +4,16 @@
 // holding only a model description file.
 //
 // Usage: kxsane_lan_bench WORK_DIR FINDER SCANNERS UNRESOLVABLE TIMEOUT RUNS
-//                         [RESPONDER WSD_SCANNERS]
+//                         [RESPONDER WSD_SCANNERS [SNMP_RESPONDER SNMP_AGENTS SUBNET]]
 // The scanner side's daemon announces SCANNERS scanners itself; with
 // UNRESOLVABLE above 0 it announces that many names that never resolve
 // instead, and the SCANNERS scanners are announced by publishers of their
 // own beside them. With RESPONDER (tests/discovery/wsd_responder.cc),
-// WSD_SCANNERS more scanners answer WS-Discovery. Prints, per run of
+// WSD_SCANNERS more scanners answer WS-Discovery. With SNMP_RESPONDER
+// (tests/discovery/snmp_responder.cc), SNMP_AGENTS more answer SNMP on the
+// link, and SUBNET scanners (half over WS-Discovery, half over SNMP) are on
+// 10.78.0.0/24 past the scanner side, which the finder is then asked to
+// search with --subnet. Prints, per run of
 // "kxsanefind4 --timeout TIMEOUT", the wall time in milliseconds and how many
 // scanners the finder's first line says it found and the start of standard error; exits 1 when the
 // LAN cannot be built.
@@ -21,10 +25,10 @@
 #include "discovery/wsd_devices.h"
 
 int main(int argc, char** argv) {
-  if (argc != 7 && argc != 9) {
+  if (argc != 7 && argc != 9 && argc != 12) {
     std::fprintf(stderr,
                  "usage: %s WORK_DIR FINDER SCANNERS UNRESOLVABLE TIMEOUT RUNS "
-                 "[RESPONDER WSD_SCANNERS]\n",
+                 "[RESPONDER WSD_SCANNERS [SNMP_RESPONDER SNMP_AGENTS SUBNET]]\n",
                  argv[0]);
     return 2;
   }
@@ -60,16 +64,36 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  if (argc == 9) {
-    // On the link, after the side's own address.
+  const int subnet = argc == 12 ? std::atoi(argv[11]) : 0;
+  if (argc >= 9) {
+    // On the link, after the side's own address; past the router, on
+    // 10.78.0.0/24.
     std::string devices;
     for (int i = 1; i <= std::atoi(argv[8]); ++i) {
       const std::string n = std::to_string(i);
       devices +=
           "10.77.0." + std::to_string(100 + i) + "|scanner|Kestrel|KX-100|Bench WSD " + n + "\n";
     }
-    if (const std::string error = start_wsd_devices(lan, argv[7], argv[1], devices);
-        !error.empty()) {
+    std::string agents;
+    for (int i = 1; argc == 12 && i <= std::atoi(argv[10]); ++i) {
+      agents += "10.77.3." + std::to_string(i) + "|agent|public|bench-snmp-" + std::to_string(i) +
+                "|Kestrel|KX-100|MFG:Kestrel;MDL:KX-100;\n";
+    }
+    for (int i = 1; i <= subnet; ++i) {
+      const std::string address = "10.78.0." + std::to_string(10 + i);
+      if (i % 2 == 1) {
+        devices += address + "|routed|Kestrel|KX-100|Routed " + std::to_string(i) + "\n";
+      } else {
+        agents += address + "|routed|public|routed-" + std::to_string(i) + "|Kestrel|KX-100|\n";
+      }
+    }
+    error = start_wsd_devices(lan, argv[7], argv[1], devices);
+    if (error.empty() && !agents.empty())
+      error = start_snmp_agents(lan, argv[9], argv[1], agents);
+    if (error.empty() && subnet > 0 &&
+        lan.admin_shell("ip route add 10.78.0.0/24 via 10.77.0.2").status != 0)
+      error = "cannot route 10.78.0.0/24";
+    if (!error.empty()) {
       std::fprintf(stderr, "%s\n", error.c_str());
       return 1;
     }
@@ -82,7 +106,7 @@ int main(int argc, char** argv) {
       "> /etc/opt/kestrel/scanner/kxscan4/models4/kx.ini\n"
       "start=$(date +%s%N)\n"
       "\"$0\" --timeout " +
-      timeout +
+      timeout + (subnet > 0 ? " --subnet 10.78.0.0/24" : "") +
       " > /tmp/found 2> /tmp/err; status=$?\n"
       "end=$(date +%s%N)\n"
       "echo \"$(( (end - start) / 1000000 )) ms, exit $status, found: $(head -n 1 /tmp/found)\""
