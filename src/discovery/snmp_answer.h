@@ -2,7 +2,8 @@
 // that name a device, and the reader of its answer. Both go through
 // net-snmp's message encoder and decoder only: the library is never
 // initialised, so it reads no configuration file, no MIB and none of its
-// environment variables, writes nothing, and logs nothing.
+// environment variables, writes nothing, and logs nothing. Why the library
+// and not an encoder of our own: bench/README.md (snmp_startup_bench.sh).
 #pragma once
 
 #include <cstdint>
