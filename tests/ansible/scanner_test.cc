@@ -235,7 +235,8 @@ TEST(AnsibleScanner, PlaybookSwitchesLoggingKeepsLabelsAndRegistersWhatWasFound)
   const std::string setup =
       "mkdir -p /tmp/bin && cat > /tmp/bin/kxsanefind4 <<'EOF' && chmod +x /tmp/bin/kxsanefind4\n"
       "#!/bin/sh\n"
-      "[ \"$*\" = '--json --timeout 2' ] || { echo \"bad usage: $*\" >&2; exit 2; }\n"
+      "[ \"$*\" = '--json --timeout 2 --subnet 10.78.0.0/24' ] || "
+      "{ echo \"bad usage: $*\" >&2; exit 2; }\n"
       "echo '[{\"name\": \"office\", \"model\": \"KX-100\", \"announced\": \"Kestrel KX-100\", "
       "\"address\": \"10.0.0.6\", \"host\": \"kx100.local\", \"services\": [\"_uscan._tcp\"], "
       "\"registered\": true},"
@@ -285,7 +286,8 @@ TEST(AnsibleScanner, PlaybookSwitchesLoggingKeepsLabelsAndRegistersWhatWasFound)
       {"drop again", "kestrel.kxsane.scanner_label: {label: before-move, state: absent}", "ok\n",
        logging, kMissing},
       {"discover, check mode",
-       "kestrel.kxsane.scanner_discovery: {timeout: 2}\ncheck_mode: true\nregister: found",
+       "kestrel.kxsane.scanner_discovery: {timeout: 2, subnets: [10.78.0.0/24]}\n"
+       "check_mode: true\nregister: found",
        "ok\n  scanners: office 10.0.0.6 KX-100 registered; KX-200_lab 10.0.0.7 KX-200; "
        "Laser_9 10.0.0.8 None; lab  KX-200 registered\n",
        logging},
@@ -320,7 +322,7 @@ TEST(AnsibleScanner, AnsibleDocRendersEveryModule) {
        {"> KESTREL.KXSANE.SCANNER_LABEL ", "= label", "- state", "- executable",
         "check_mode:", "diff_mode:", "EXAMPLES:", "RETURN VALUES:", "- path"}},
       {"kestrel.kxsane.scanner_discovery",
-       {"> KESTREL.KXSANE.SCANNER_DISCOVERY ", "- timeout", "- executable",
+       {"> KESTREL.KXSANE.SCANNER_DISCOVERY ", "- timeout", "- subnets", "- executable",
         "check_mode:", "EXAMPLES:", "RETURN VALUES:", "- scanners"}},
       {"kestrel.kxsane.scanner_watch",
        {"> KESTREL.KXSANE.SCANNER_WATCH ", "- state", "- enabled", "- allow", "- max_new",

@@ -11,8 +11,9 @@ module: scanner_discovery
 short_description: Find the network scanners that announce themselves, with kxsanefind4
 version_added: "1.1.0"
 description:
-  - Runs C(kxsanefind4 --json --timeout TIMEOUT) on the managed host and returns the
-    scanners it found on the host's network, each matched to a supported model where
+  - Runs C(kxsanefind4 --json --timeout TIMEOUT) on the managed host (with
+    C(--subnet NETWORK) for each of I(subnets)) and returns the scanners it found on the
+    host's network, each matched to a supported model where
     one fits and marked as already registered or not, together with the registered
     scanners that were not seen.
   - Changes nothing. Feed what it returns to M(kestrel.kxsane.scanner) to register the
@@ -26,6 +27,15 @@ options:
         finishes earlier once every answer is in.
     type: int
     default: 3
+  subnets:
+    description:
+      - Networks past the router, as C(A.B.C.D/N), whose every address is also asked
+        over WS-Discovery and SNMP (C(kxsanefind4 --subnet)); at most 4096 addresses in
+        all. A /24 takes about 1.5 seconds; larger ones want a longer I(timeout).
+    type: list
+    elements: str
+    default: []
+    version_added: "1.3.0"
   executable:
     description:
       - The path of C(kxsanefind4).
@@ -45,6 +55,11 @@ EXAMPLES = r'''
 - name: Find the scanners on the network
   kestrel.kxsane.scanner_discovery:
     timeout: 5
+  register: found
+
+- name: Find the scanners on the network and on two subnets past the router
+  kestrel.kxsane.scanner_discovery:
+    subnets: [10.20.1.0/24, 10.20.2.0/24]
   register: found
 
 - name: Register each new scanner whose model is supported, under its suggested name
@@ -92,10 +107,11 @@ scanners:
       type: str
       sample: kx100-office.local
     services:
-      description: The DNS-SD service types it was seen with.
+      description: What it was seen with, in the order DNS-SD, WS-Discovery, SNMP - the
+        DNS-SD service types, C(wsd) and C(snmp).
       type: list
       elements: str
-      sample: [_uscan._tcp, _scanner._tcp]
+      sample: [_uscan._tcp, _scanner._tcp, snmp]
     registered:
       description: Whether the scanner is registered already.
       type: bool
@@ -134,6 +150,7 @@ def main():
     module = AnsibleModule(
         argument_spec=dict(
             timeout=dict(type='int', default=3),
+            subnets=dict(type='list', elements='str', default=[]),
             executable=dict(type='path'),
         ),
         supports_check_mode=True,
@@ -143,6 +160,8 @@ def main():
         module.fail_json(msg='timeout must be from 1 to %d seconds, not %d'
                          % (MAX_TIMEOUT, timeout))
     argv = [find_tool(module, FINDER), '--json', '--timeout', str(timeout)]
+    for subnet in module.params['subnets']:
+        argv += ['--subnet', subnet]
     rc, out, err = module.run_command(argv)
     details = dict(cmd=argv, rc=rc, stdout=out, stderr=err)
     if rc != 0:
