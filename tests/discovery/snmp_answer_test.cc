@@ -2,88 +2,60 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
+#include "discovery/snmp_message.h"
 
 namespace kxsane {
 namespace {
 
-// BER by hand, so that the reader is checked against bytes the library did
-// not make.
-std::string tlv(unsigned char type, const std::string& value) {
-  std::string out(1, static_cast<char>(type));
-  if (value.size() < 128) {
-    out += static_cast<char>(value.size());
-  } else {
-    out += '\x82';
-    out += static_cast<char>(value.size() >> 8);
-    out += static_cast<char>(value.size() & 0xFF);
-  }
-  return out + value;
-}
+using testing::read_snmp;
+using testing::SnmpMessage;
+using testing::SnmpVariable;
+using testing::write_snmp;
 
-std::string integer(int value) {
-  return tlv(0x02, value < 128 ? std::string(1, static_cast<char>(value))
-                               : std::string{static_cast<char>(value >> 8),
-                                             static_cast<char>(value & 0xFF)});
-}
+const std::vector<oid> kSysName = {1, 3, 6, 1, 2, 1, 1, 5, 0};
+const std::vector<oid> kSysDescr = {1, 3, 6, 1, 2, 1, 1, 1, 0};
+const std::vector<oid> kDeviceDescr = {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 3, 1};
+const std::vector<oid> kDeviceId = {1, 3, 6, 1, 4, 1, 2699, 1, 2, 1, 2, 1, 1, 3, 1};
 
-std::string oid(const std::vector<unsigned>& arcs) {
-  std::string out(1, static_cast<char>(arcs[0] * 40 + arcs[1]));
-  for (std::size_t i = 2; i < arcs.size(); ++i) {
-    if (arcs[i] >= 128)
-      out += static_cast<char>(0x80 | (arcs[i] >> 7));
-    out += static_cast<char>(arcs[i] & 0x7F);
-  }
-  return tlv(0x06, out);
-}
-
-const std::vector<unsigned> kSysName = {1, 3, 6, 1, 2, 1, 1, 5, 0};
-const std::vector<unsigned> kSysDescr = {1, 3, 6, 1, 2, 1, 1, 1, 0};
-const std::vector<unsigned> kDeviceDescr = {1, 3, 6, 1, 2, 1, 25, 3, 2, 1, 3, 1};
-const std::vector<unsigned> kDeviceId = {1, 3, 6, 1, 4, 1, 2699, 1, 2, 1, 2, 1, 1, 3, 1};
-
-std::string variable(const std::vector<unsigned>& name, const std::string& value) {
-  return tlv(0x30, oid(name) + value);
-}
-
-std::string text(const std::string& value) {
-  return tlv(0x04, value);
-}
-
-// A message of `version` with a PDU of `type` holding `binds`.
-std::string message(const std::string& binds, unsigned char type = 0xA2, int version = 1,
-                    int request_id = 0x1234) {
-  return tlv(0x30, integer(version) + text("public") +
-                       tlv(type, integer(request_id) + integer(0) + integer(0) + tlv(0x30, binds)));
+std::string answer(std::vector<SnmpVariable> variables, int command = SNMP_MSG_RESPONSE,
+                   long version = SNMP_VERSION_2c) {
+  std::string bytes = write_snmp({command, version, "public", 0x1234, std::move(variables)});
+  EXPECT_NE(bytes, "") << "the test's answer could not be written";
+  return bytes;
 }
 
 TEST(SnmpAnswer, ReadsTheFourTextsAndNothingElse) {
-  const std::string all = variable(kSysName, text("kx1")) +
-                          variable(kSysDescr, text("Kestrel KX-100")) +
-                          variable(kDeviceDescr, text("KX-100 scanner")) +
-                          variable(kDeviceId, text("MFG:Kestrel;MDL:KX-100;"));
+  const std::string all = answer({{kSysName, ASN_OCTET_STR, "kx1"},
+                                  {kSysDescr, ASN_OCTET_STR, "Kestrel KX-100"},
+                                  {kDeviceDescr, ASN_OCTET_STR, "KX-100 scanner"},
+                                  {kDeviceId, ASN_OCTET_STR, "MFG:Kestrel;MDL:KX-100;"}});
+  const long seven = 7;
   const struct {
     const char* fault;
     std::string datagram;
     std::optional<SnmpAnswer> answer;
   } kCases[] = {
-      {"a value is lost", message(all),
+      {"a value is lost", all,
        SnmpAnswer{0x1234, "kx1", "Kestrel KX-100", "KX-100 scanner", "MFG:Kestrel;MDL:KX-100;"}},
-      {"an over-long text is kept whole", message(variable(kSysDescr, text(std::string(900, 'd')))),
+      {"an over-long text is kept whole",
+       answer({{kSysDescr, ASN_OCTET_STR, std::string(900, 'd')}}),
        SnmpAnswer{0x1234, "", std::string(255, 'd'), "", ""}},
       {"a wrongly typed value is taken",
-       message(variable(kSysName, integer(7)) + variable(kDeviceDescr, text("KX"))),
+       answer({{kSysName, ASN_INTEGER,
+                std::string(reinterpret_cast<const char*>(&seven), sizeof seven)},
+               {kDeviceDescr, ASN_OCTET_STR, "KX"}}),
        SnmpAnswer{0x1234, "", "", "KX", ""}},
-      {"another variable is taken", message(variable({1, 3, 6, 1, 2, 1, 1, 6, 0}, text("x"))),
+      {"another variable is taken", answer({{{1, 3, 6, 1, 2, 1, 1, 6, 0}, ASN_OCTET_STR, "x"}}),
        std::nullopt},
-      {"an exception is taken", message(variable(kSysName, tlv(0x80, ""))), std::nullopt},
-      {"a request is taken for an answer", message(variable(kSysName, text("kx")), 0xA0),
+      {"an exception is taken", answer({{kSysName, SNMP_NOSUCHOBJECT, ""}}), std::nullopt},
+      {"a request is taken for an answer", answer({{kSysName, ASN_OCTET_STR, "kx"}}, SNMP_MSG_GET),
        std::nullopt},
-      {"an SNMPv1 answer is taken", message(variable(kSysName, text("kx")), 0xA2, 0), std::nullopt},
-      {"a cut datagram is read", message(all).substr(0, 60), std::nullopt},
+      {"an SNMPv1 answer is taken",
+       answer({{kSysName, ASN_OCTET_STR, "kx"}}, SNMP_MSG_RESPONSE, SNMP_VERSION_1), std::nullopt},
+      {"a cut datagram is read", all.substr(0, 60), std::nullopt},
       {"a datagram over the cap is read",
-       message(variable(kSysName, text(std::string(kMaxSnmpAnswerBytes, 'n')))), std::nullopt},
-      {"a length past the end is followed", "\x30\x82\xFF\xFF" + integer(1), std::nullopt},
+       answer({{kSysName, ASN_OCTET_STR, std::string(kMaxSnmpAnswerBytes, 'n')}}), std::nullopt},
+      {"a length past the end is followed", "\x30\x82\xFF\xFF\x02\x01\x01", std::nullopt},
       {"nothing is an answer", "", std::nullopt},
   };
   for (const auto& c : kCases) {
@@ -101,13 +73,17 @@ TEST(SnmpAnswer, ReadsTheFourTextsAndNothingElse) {
 }
 
 TEST(SnmpAnswer, RequestAsksForTheFourValuesUnderItsCommunityAndId) {
-  const std::string nulls = variable(kSysName, tlv(0x05, "")) + variable(kSysDescr, tlv(0x05, "")) +
-                            variable(kDeviceDescr, tlv(0x05, "")) +
-                            variable(kDeviceId, tlv(0x05, ""));
-  EXPECT_EQ(snmp_request("public", 0x1234), message(nulls, 0xA0));
+  const std::optional<SnmpMessage> request = read_snmp(snmp_request("lab", 0x1234));
+  ASSERT_TRUE(request.has_value());
+  EXPECT_EQ(request->command, SNMP_MSG_GET);
+  EXPECT_EQ(request->version, SNMP_VERSION_2c);
+  EXPECT_EQ(request->community, "lab");
+  EXPECT_EQ(request->request_id, 0x1234);
+  std::vector<std::vector<oid>> names;
+  for (const SnmpVariable& v : request->variables) names.push_back(v.name);
+  EXPECT_EQ(names, (std::vector<std::vector<oid>>{kSysName, kSysDescr, kDeviceDescr, kDeviceId}));
   EXPECT_EQ(snmp_request(std::string(kMaxCommunity + 1, 'c'), 1), "");
 }
-
 TEST(SnmpSighting, ModelTextsFromTheDeviceIdThenTheDeviceDescription) {
   const struct {
     SnmpAnswer answer;
