@@ -43,7 +43,6 @@ TEST(DnssdSighting, PrinterServicesAreScannersOnlyWithScanTAndTakeTheirUsbModel)
     std::vector<std::string> texts;
   } kCases[] = {
       {"_ipp._tcp", kScanning, true, {"KX-300"}},
-      {"_pdl-datastream._tcp", kScanning, true, {"KX-300"}},
       {"_ipps._tcp", {{"Scan", "F"}, {"usb_MDL", "KX-300"}}, false, {"KX-300"}},
       {"_printer._tcp", {{"usb_MDL", "KX-300"}}, false, {"KX-300"}},
       {"_ipp._tcp", {{"Scan", "True"}}, false, {}},
