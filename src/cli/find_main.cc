@@ -222,8 +222,8 @@ int parse_options(int argc, char** argv, Options& options) {
     return bad_usage("--subnet: " + std::to_string(addresses) + " addresses in all, at most " +
                      std::to_string(kMaxSubnetAddresses));
   }
-  if (options.watch && !options.scope.subnets.empty())
-    return bad_usage("--watch and --subnet do not go together");
+  if (!options.scope.subnets.empty() && (options.watch || options.protocol == "dnssd"))
+    return bad_usage("--subnet goes with --protocol wsd, snmp or all, not with --watch");
   options.watching.add = options.add;
   return 0;
 }
@@ -272,6 +272,7 @@ int find(const Options& options) {
   }
   std::vector<Sighting> sightings;
   std::vector<std::string> labels;
+  bool asked_subnets = false;  // DNS-SD does not reach past the local links
   std::vector<ProtocolResult> results = run_protocols(selected, options.scope, deadline, kGrace);
   const bool any_ran = std::any_of(results.begin(), results.end(),
                                    [](const ProtocolResult& r) { return r.status.ok(); });
@@ -286,6 +287,7 @@ int find(const Options& options) {
                    result.protocol->label, result.unfinished.c_str());
     }
     labels.emplace_back(result.protocol->label);
+    asked_subnets = asked_subnets || std::strcmp(result.protocol->key, "dnssd") != 0;
     for (Sighting& s : result.sightings) sightings.push_back(std::move(s));
   }
   if (labels.empty())
@@ -305,7 +307,8 @@ int find(const Options& options) {
   std::vector<std::string> subnets;
   for (const Ipv4Network& subnet : options.scope.subnets) {
     networks.push_back(subnet);
-    subnets.push_back(subnet_text(subnet));
+    if (asked_subnets)
+      subnets.push_back(subnet_text(subnet));
   }
   const std::vector<FoundScanner> found =
       survey(sightings, model_texts(models), registered, networks);

@@ -36,14 +36,14 @@ std::uint32_t mask_of(int prefix) {
   return prefix == 0 ? 0 : ~std::uint32_t{0} << (32 - prefix);
 }
 
-std::string dotted(std::uint32_t address) {
+}  // namespace
+
+std::string dotted_ipv4(std::uint32_t address) {
   const in_addr network_order{htonl(address)};
   char text[INET_ADDRSTRLEN] = "";
   inet_ntop(AF_INET, &network_order, text, sizeof text);
   return text;
 }
-
-}  // namespace
 
 std::vector<Ipv4Network> local_networks() {
   ifaddrs* list = nullptr;
@@ -79,7 +79,7 @@ std::string address_refusal(const std::string& address, const std::vector<Ipv4Ne
     // Networks of one or two addresses (/32, /31) have no broadcast address.
     const int prefix = std::popcount(network.netmask);
     if (prefix < 31 && host == (network.address | ~network.netmask)) {
-      return "the broadcast address of " + dotted(network.address & network.netmask) + "/" +
+      return "the broadcast address of " + dotted_ipv4(network.address & network.netmask) + "/" +
              std::to_string(prefix);
     }
     on_a_network = true;
@@ -124,7 +124,7 @@ std::vector<std::uint32_t> subnet_hosts(const std::vector<Ipv4Network>& networks
 }
 
 std::string subnet_text(const Ipv4Network& network) {
-  return dotted(network.address) + "/" + std::to_string(std::popcount(network.netmask));
+  return dotted_ipv4(network.address) + "/" + std::to_string(std::popcount(network.netmask));
 }
 
 }  // namespace kxsane

@@ -37,6 +37,9 @@ std::uint64_t address_count(const Ipv4Network& network);
 // kMaxSubnetAddresses.
 std::vector<std::uint32_t> subnet_hosts(const std::vector<Ipv4Network>& networks);
 
+// `address` (host byte order) as dotted IPv4.
+std::string dotted_ipv4(std::uint32_t address);
+
 // `network` as "A.B.C.D/N".
 std::string subnet_text(const Ipv4Network& network);
 

@@ -46,13 +46,6 @@ sockaddr_in socket_address(std::uint32_t address) {
   return to;
 }
 
-std::string dotted(std::uint32_t address) {
-  const in_addr network_order{htonl(address)};
-  char text[INET_ADDRSTRLEN] = "";
-  inet_ntop(AF_INET, &network_order, text, sizeof text);
-  return text;
-}
-
 class SnmpSearch {
  public:
   SnmpSearch(const SearchScope& scope, Clock::time_point deadline, Findings& out)
@@ -83,6 +76,7 @@ class SnmpSearch {
   std::set<std::uint32_t> waiting_;
   std::set<std::uint32_t> asked_;
   std::set<std::uint32_t> answered_;
+  std::string buffer_ = std::string(kMaxSnmpAnswerBytes + 1, '\0');
   bool sent_any_ = false;
   int send_error_ = 0;
 };
@@ -166,11 +160,10 @@ bool SnmpSearch::accepted_sender(std::uint32_t address) const {
 }
 
 void SnmpSearch::take_answers() {
-  std::string buffer(kMaxSnmpAnswerBytes + 1, '\0');
   while (Clock::now() < deadline_) {
     sockaddr_in from{};
     socklen_t from_size = sizeof from;
-    const ssize_t size = recvfrom(socket_.get(), buffer.data(), buffer.size(), MSG_TRUNC,
+    const ssize_t size = recvfrom(socket_.get(), buffer_.data(), buffer_.size(), MSG_TRUNC,
                                   reinterpret_cast<sockaddr*>(&from), &from_size);
     if (size < 0)
       return;
@@ -180,12 +173,12 @@ void SnmpSearch::take_answers() {
       continue;
     }
     const auto answer =
-        parse_snmp_answer(std::string_view(buffer.data(), static_cast<std::size_t>(size)));
+        parse_snmp_answer(std::string_view(buffer_.data(), static_cast<std::size_t>(size)));
     if (!answer || answer->request_id != request_id_)
       continue;
     waiting_.erase(sender);
     if (answered_.size() < kMaxSnmpDevices && answered_.insert(sender).second)
-      out_.add(sighting_from_snmp(*answer, dotted(sender)));
+      out_.add(sighting_from_snmp(*answer, dotted_ipv4(sender)));
   }
 }
 

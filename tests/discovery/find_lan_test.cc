@@ -266,6 +266,7 @@ TEST(FindWithoutLan, UsageHelpAndMissingDaemon) {
       {{"--json", "--add"}, 2, "do not go together"},
       {{"--subnet", "10.78.0.0/20", "--subnet", "10.79.0.0/32"}, 2, "4097 addresses in all"},
       {{"--subnet", "10.78.0.0/24/8"}, 2, "invalid value for --subnet"},
+      {{"--subnet", "10.78.0.0/24", "--protocol", "dnssd"}, 2, "--subnet goes with"},
       {{"--community="}, 2, "invalid value for --community"},
       {{"--protocol", "dnssd"}, 1, "start avahi-daemon"},
   };
