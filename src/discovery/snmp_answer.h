@@ -17,7 +17,7 @@
 namespace kxsane {
 
 // The largest SNMP answer read; a larger one is dropped unread.
-inline constexpr std::size_t kMaxSnmpAnswerBytes = 8 * 1024;
+inline constexpr std::size_t kMaxSnmpAnswerBytes = std::size_t{8} * 1024;
 
 // The values a device answered, each as its OCTET STRING bytes cut by
 // capped_text(); empty when the device left it out, answered it with an
