@@ -68,6 +68,24 @@ Sighting sighting_from_dnssd(const DnssdRecord& record) {
   return sighting;
 }
 
+DnssdRecord resolved_record(const char* type, const char* name, const char* host,
+                            const AvahiAddress& address, AvahiStringList* txt) {
+  char dotted[AVAHI_ADDRESS_STR_MAX];
+  avahi_address_snprint(dotted, sizeof dotted, &address);
+  DnssdRecord record{type ? type : "", name ? name : "", host ? host : "", dotted, {}};
+  for (AvahiStringList* item = txt; item != nullptr; item = avahi_string_list_get_next(item)) {
+    char* key = nullptr;
+    char* value = nullptr;
+    size_t size = 0;
+    if (avahi_string_list_get_pair(item, &key, &value, &size) != 0)
+      continue;
+    record.txt.emplace_back(key, value != nullptr ? std::string(value, size) : "");
+    avahi_free(key);
+    avahi_free(value);
+  }
+  return record;
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -215,21 +233,8 @@ class DnssdRun {
     auto* run = static_cast<DnssdRun*>(self);
     if (event == AVAHI_RESOLVER_FOUND && address != nullptr && address->proto == AVAHI_PROTO_INET &&
         run->found_ < kMaxDnssdInstances) {
-      char dotted[AVAHI_ADDRESS_STR_MAX];
-      avahi_address_snprint(dotted, sizeof dotted, address);
-      DnssdRecord record{type ? type : "", name ? name : "", host ? host : "", dotted, {}};
-      for (AvahiStringList* item = txt; item != nullptr; item = avahi_string_list_get_next(item)) {
-        char* key = nullptr;
-        char* value = nullptr;
-        size_t size = 0;
-        if (avahi_string_list_get_pair(item, &key, &value, &size) != 0)
-          continue;
-        record.txt.emplace_back(key, value != nullptr ? std::string(value, size) : "");
-        avahi_free(key);
-        avahi_free(value);
-      }
       ++run->found_;
-      run->out_.add(sighting_from_dnssd(record));
+      run->out_.add(sighting_from_dnssd(resolved_record(type, name, host, *address, txt)));
       if (run->found_ == kMaxDnssdInstances)
         run->waiting_.clear();
     }

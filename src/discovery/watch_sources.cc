@@ -125,20 +125,7 @@ class DnssdWatch {
     auto* watch = static_cast<DnssdWatch*>(self);
     if (event != AVAHI_RESOLVER_FOUND || address == nullptr || address->proto != AVAHI_PROTO_INET)
       return;
-    char dotted[AVAHI_ADDRESS_STR_MAX];
-    avahi_address_snprint(dotted, sizeof dotted, address);
-    DnssdRecord record{type ? type : "", name ? name : "", host ? host : "", dotted, {}};
-    for (AvahiStringList* item = txt; item != nullptr; item = avahi_string_list_get_next(item)) {
-      char* key = nullptr;
-      char* value = nullptr;
-      size_t size = 0;
-      if (avahi_string_list_get_pair(item, &key, &value, &size) != 0)
-        continue;
-      record.txt.emplace_back(key, value != nullptr ? std::string(value, size) : "");
-      avahi_free(key);
-      avahi_free(value);
-    }
-    Sighting sighting = sighting_from_dnssd(record);
+    Sighting sighting = sighting_from_dnssd(resolved_record(type, name, host, *address, txt));
     std::string identity = "dnssd:" + lower_ascii(sighting.host);
     watch->sink_(Heard{std::move(sighting), std::move(identity)});
   }
