@@ -95,11 +95,13 @@ struct Announced {
   AvahiIfIndex interface;
   AvahiProtocol protocol;
   std::string name, type, domain;
+  bool retried = false;
 };
 
 struct Resolving {
   AvahiServiceResolver* resolver;
   Clock::time_point give_up;
+  Announced announced;
 };
 
 // One run of browsing and resolving, driven by Avahi's simple poll loop on
@@ -174,24 +176,31 @@ class DnssdRun {
     return "";
   }
 
-  // Resolvers are started in turn, so the first is the first to expire.
+  // Resolvers are started in turn, so the first is the first to expire. A
+  // daemon that is only slow (a LAN of a thousand scanners) may answer a
+  // name the second time: a name given up on is tried once more, behind
+  // every name that waits.
   void give_up_overdue(Clock::time_point now) {
     while (!resolving_.empty() && resolving_.front().give_up <= now) {
       avahi_service_resolver_free(resolving_.front().resolver);
+      if (!resolving_.front().announced.retried) {
+        resolving_.front().announced.retried = true;
+        waiting_.push_back(std::move(resolving_.front().announced));
+      }
       resolving_.pop_front();
     }
   }
 
   void start_waiting(Clock::time_point deadline) {
     while (resolving_.size() < kMaxResolving && !waiting_.empty() && Clock::now() < deadline) {
-      const Announced next = std::move(waiting_.front());
+      Announced next = std::move(waiting_.front());
       waiting_.pop_front();
       AvahiServiceResolver* resolver =
           avahi_service_resolver_new(client_, next.interface, next.protocol, next.name.c_str(),
                                      next.type.c_str(), next.domain.c_str(), AVAHI_PROTO_INET,
                                      static_cast<AvahiLookupFlags>(0), &DnssdRun::on_resolve, this);
       if (resolver != nullptr)
-        resolving_.push_back({resolver, Clock::now() + kResolveTimeout});
+        resolving_.push_back({resolver, Clock::now() + kResolveTimeout, std::move(next)});
     }
   }
 
