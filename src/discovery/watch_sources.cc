@@ -185,7 +185,7 @@ struct WsdWatch::State {
   std::unique_ptr<ProbeSocket> probe;
   MetadataFetcher fetcher;
   AppSequenceBook sequences;
-  BoundedTable<WatchClock::time_point> fetched;                        // by endpoint
+  BoundedTable<WatchClock::time_point> fetched;                        // by fetch_key
   std::map<std::size_t, std::pair<std::string, std::string>> pending;  // key: endpoint, address
   // Probes sent to one address to confirm that what spoke from it holds
   // it, by MessageID: the address and when the confirmation is given up.
@@ -193,6 +193,12 @@ struct WsdWatch::State {
   std::size_t next_key = 0;
   std::set<std::pair<int, in_addr_t>> interfaces;
   std::string buffer = std::string(kMaxDatagramBytes + 1, '\0');
+
+  // A device at one address: the same endpoint at another (it moved) is
+  // asked again.
+  static std::string fetch_key(const ProbeMatch& device, in_addr sender) {
+    return device.endpoint + " " + std::to_string(sender.s_addr);
+  }
 
   // Joins the group on every interface not joined yet; true when one was
   // new.
@@ -228,7 +234,8 @@ struct WsdWatch::State {
     std::erase_if(confirming, [&](const auto& entry) { return entry.second.second < now; });
     if (!probe || confirming.size() >= kMaxConfirming)
       return;
-    if (const auto* last = fetched.find(device.endpoint); last && now - *last < kFetchQuiet)
+    if (const auto* last = fetched.find(fetch_key(device, sender));
+        last && now - *last < kFetchQuiet)
       return;
     const std::string id = new_message_id();
     confirming[id] = {sender.s_addr, now + kConfirmTimeout};
@@ -254,13 +261,14 @@ struct WsdWatch::State {
     if (pending.size() >= kMaxFetches)
       return;
     const WatchClock::time_point now = WatchClock::now();
-    if (const auto* last = fetched.find(device.endpoint); last && now - *last < kFetchQuiet)
+    const std::string key = fetch_key(device, sender);
+    if (const auto* last = fetched.find(key); last && now - *last < kFetchQuiet)
       return;
     for (const std::string& xaddr : device.xaddrs) {
       const auto url = metadata_url(xaddr, sender);
       if (!url)
         continue;
-      fetched[device.endpoint] = now;
+      fetched[key] = now;
       char dotted[INET_ADDRSTRLEN];
       inet_ntop(AF_INET, &sender, dotted, sizeof dotted);
       pending[next_key] = {device.endpoint, dotted};

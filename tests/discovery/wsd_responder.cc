@@ -52,6 +52,7 @@ struct Device {
 };
 
 volatile sig_atomic_t g_wake = 0;
+volatile sig_atomic_t g_move = 0;
 
 [[noreturn]] void fail(const std::string& what) {
   std::cerr << "wsd_responder: " << what << ": " << std::strerror(errno) << "\n";
@@ -135,11 +136,13 @@ std::string probe_matches(const Device& device, std::size_t index, const std::st
 
 // The Hello a late device multicasts when it wakes, as a device joining the
 // network says it.
-std::string hello(const Device& device, std::size_t index) {
+std::string hello(const Device& device, std::size_t index, int number) {
   const std::string endpoint = "urn:uuid:00000000-0000-4000-8000-" + std::to_string(100000 + index);
   return std::string(kEnvelopeStart) +
          "<s:Header><a:Action>http://schemas.xmlsoap.org/ws/2005/04/discovery/Hello</a:Action>"
-         "<d:AppSequence InstanceId=\"1\" MessageNumber=\"1\"/></s:Header><s:Body><d:Hello>"
+         "<d:AppSequence InstanceId=\"1\" MessageNumber=\"" +
+         std::to_string(number) +
+         "\"/></s:Header><s:Body><d:Hello>"
          "<a:EndpointReference><a:Address>" +
          endpoint +
          "</a:Address></a:EndpointReference><d:Types>sc:ScanDeviceType</d:Types>"
@@ -276,22 +279,38 @@ int main(int argc, char** argv) {
   struct sigaction wake {};
   wake.sa_handler = [](int) { g_wake = 1; };
   sigaction(SIGUSR1, &wake, nullptr);
+  struct sigaction move {};
+  move.sa_handler = [](int) { g_move = 1; };
+  sigaction(SIGUSR2, &move, nullptr);
   std::set<std::string> seen;
   std::vector<int> held;
   for (;;) {
-    if (g_wake) {
-      g_wake = 0;
-      for (std::size_t i = 0; i < devices.size(); ++i) {
-        if (devices[i].awake)
-          continue;
-        devices[i].awake = true;
-        const in_addr from = ipv4(devices[i].address, 0).sin_addr;
-        setsockopt(devices[i].socket, IPPROTO_IP, IP_MULTICAST_IF, &from, sizeof from);
-        const std::string text = hello(devices[i], i);
-        const sockaddr_in group = ipv4("239.255.255.250", 3702);
-        sendto(devices[i].socket, text.data(), text.size(), 0,
-               reinterpret_cast<const sockaddr*>(&group), sizeof group);
+    // SIGUSR1 wakes the late devices; SIGUSR2 moves each device of kind
+    // "mover=ADDRESS" there. Either way the device says Hello.
+    const bool wake_now = g_wake != 0;
+    const bool move_now = g_move != 0;
+    g_wake = 0;
+    g_move = 0;
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+      Device& device = devices[i];
+      int number = 1;
+      if (wake_now && !device.awake) {
+        device.awake = true;
+      } else if (move_now && device.kind.rfind("mover=", 0) == 0) {
+        close(device.socket);
+        device.address = device.kind.substr(6);
+        device.kind = "scanner";
+        device.socket = bound_socket(SOCK_DGRAM, ipv4(device.address, 3702));
+        number = 2;
+      } else {
+        continue;
       }
+      const in_addr from = ipv4(device.address, 0).sin_addr;
+      setsockopt(device.socket, IPPROTO_IP, IP_MULTICAST_IF, &from, sizeof from);
+      const std::string text = hello(device, i, number);
+      const sockaddr_in group = ipv4("239.255.255.250", 3702);
+      sendto(device.socket, text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&group),
+             sizeof group);
     }
     std::vector<pollfd> waiting = {{probes, POLLIN, 0}, {gets, POLLIN, 0}};
     for (const Device& device : devices) waiting.push_back({device.socket, POLLIN, 0});
