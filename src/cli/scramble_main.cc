@@ -91,11 +91,12 @@ int main(int argc, char** argv) {
   if (!input)
     return fail(input_name, std::strerror(errno));
 
-  std::string output;
-  const kxsane::Status status = args->unscramble ? kxsane::unscramble_model_file(*input, output)
-                                                 : kxsane::scramble_model_file(*input, output);
-  if (!status.ok())
-    return fail(input_name, status.message());
+  const kxsane::Result<std::string> converted = args->unscramble
+                                                    ? kxsane::unscramble_model_file(*input)
+                                                    : kxsane::scramble_model_file(*input);
+  if (!converted.ok())
+    return fail(input_name, converted.status().message());
+  const std::string& output = *converted;
 
   // Opened only now, so that a refused file leaves no output file behind.
   const bool to_stdout = args->output == "-";

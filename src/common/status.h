@@ -70,8 +70,14 @@ class Result {
   const Status& status() const { return status_; }
 
   // Only when ok().
-  T& value() { return *value_; }
-  const T& value() const { return *value_; }
+  T& value() {
+    assert(ok());
+    return *value_;
+  }
+  const T& value() const {
+    assert(ok());
+    return *value_;
+  }
   T& operator*() { return *value_; }
   const T& operator*() const { return *value_; }
   T* operator->() { return &*value_; }

@@ -88,6 +88,24 @@ Sighting sighting_from_dnssd(const DnssdRecord& record) {
   return sighting;
 }
 
+DnssdRecord resolved_record(const char* type, const char* name, const char* host,
+                            const AvahiAddress& address, AvahiStringList* txt) {
+  char dotted[AVAHI_ADDRESS_STR_MAX];
+  avahi_address_snprint(dotted, sizeof dotted, &address);
+  DnssdRecord record{type ? type : "", name ? name : "", host ? host : "", dotted, {}};
+  for (AvahiStringList* item = txt; item != nullptr; item = avahi_string_list_get_next(item)) {
+    char* key = nullptr;
+    char* value = nullptr;
+    size_t size = 0;
+    if (avahi_string_list_get_pair(item, &key, &value, &size) != 0)
+      continue;
+    record.txt.emplace_back(key, value != nullptr ? std::string(value, size) : "");
+    avahi_free(key);
+    avahi_free(value);
+  }
+  return record;
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -97,11 +115,13 @@ struct Announced {
   AvahiIfIndex interface;
   AvahiProtocol protocol;
   std::string name, type, domain;
+  bool retried = false;
 };
 
 struct Resolving {
   AvahiServiceResolver* resolver;
   Clock::time_point give_up;
+  Announced announced;
 };
 
 // One run of browsing and resolving, driven by Avahi's simple poll loop on
@@ -176,24 +196,31 @@ class DnssdRun {
     return "";
   }
 
-  // Resolvers are started in turn, so the first is the first to expire.
+  // Resolvers are started in turn, so the first is the first to expire. A
+  // daemon that is only slow (a LAN of a thousand scanners) may answer a
+  // name the second time: a name given up on is tried once more, behind
+  // every name that waits.
   void give_up_overdue(Clock::time_point now) {
     while (!resolving_.empty() && resolving_.front().give_up <= now) {
       avahi_service_resolver_free(resolving_.front().resolver);
+      if (!resolving_.front().announced.retried) {
+        resolving_.front().announced.retried = true;
+        waiting_.push_back(std::move(resolving_.front().announced));
+      }
       resolving_.pop_front();
     }
   }
 
   void start_waiting(Clock::time_point deadline) {
     while (resolving_.size() < kMaxResolving && !waiting_.empty() && Clock::now() < deadline) {
-      const Announced next = std::move(waiting_.front());
+      Announced next = std::move(waiting_.front());
       waiting_.pop_front();
       AvahiServiceResolver* resolver =
           avahi_service_resolver_new(client_, next.interface, next.protocol, next.name.c_str(),
                                      next.type.c_str(), next.domain.c_str(), AVAHI_PROTO_INET,
                                      static_cast<AvahiLookupFlags>(0), &DnssdRun::on_resolve, this);
       if (resolver != nullptr)
-        resolving_.push_back({resolver, Clock::now() + kResolveTimeout});
+        resolving_.push_back({resolver, Clock::now() + kResolveTimeout, std::move(next)});
     }
   }
 
@@ -235,19 +262,7 @@ class DnssdRun {
     auto* run = static_cast<DnssdRun*>(self);
     if (event == AVAHI_RESOLVER_FOUND && address != nullptr && address->proto == AVAHI_PROTO_INET &&
         run->found_ < kMaxDnssdInstances) {
-      char dotted[AVAHI_ADDRESS_STR_MAX];
-      avahi_address_snprint(dotted, sizeof dotted, address);
-      DnssdRecord record{type ? type : "", name ? name : "", host ? host : "", dotted, {}};
-      for (AvahiStringList* item = txt; item != nullptr; item = avahi_string_list_get_next(item)) {
-        char* key = nullptr;
-        char* value = nullptr;
-        size_t size = 0;
-        if (avahi_string_list_get_pair(item, &key, &value, &size) != 0)
-          continue;
-        record.txt.emplace_back(key, value != nullptr ? std::string(value, size) : "");
-        avahi_free(key);
-        avahi_free(value);
-      }
+      const DnssdRecord record = resolved_record(type, name, host, *address, txt);
       if (is_scanner_record(record)) {
         ++run->found_;
         run->out_.add(sighting_from_dnssd(record));

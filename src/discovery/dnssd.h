@@ -11,6 +11,9 @@
 #include "discovery/protocols.h"
 #include "discovery/sighting.h"
 
+struct AvahiAddress;
+struct AvahiStringList;
+
 namespace kxsane {
 
 // The service types a scanner announces itself under, in the order their
@@ -48,6 +51,11 @@ bool is_scanner_record(const DnssdRecord& record);
 // without regard to case; the first of a key counts. Every text is cut by
 // capped_text().
 Sighting sighting_from_dnssd(const DnssdRecord& record);
+
+// The record of an instance the daemon resolved: its IPv4 address printed,
+// its TXT pairs in order (a key without value gets an empty one).
+DnssdRecord resolved_record(const char* type, const char* name, const char* host,
+                            const AvahiAddress& address, AvahiStringList* txt);
 
 // At most this many instances are resolved in one run: a LAN that announces
 // more is not a LAN of scanners, and memory stays bounded.

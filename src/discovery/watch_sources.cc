@@ -125,19 +125,7 @@ class DnssdWatch {
     auto* watch = static_cast<DnssdWatch*>(self);
     if (event != AVAHI_RESOLVER_FOUND || address == nullptr || address->proto != AVAHI_PROTO_INET)
       return;
-    char dotted[AVAHI_ADDRESS_STR_MAX];
-    avahi_address_snprint(dotted, sizeof dotted, address);
-    DnssdRecord record{type ? type : "", name ? name : "", host ? host : "", dotted, {}};
-    for (AvahiStringList* item = txt; item != nullptr; item = avahi_string_list_get_next(item)) {
-      char* key = nullptr;
-      char* value = nullptr;
-      size_t size = 0;
-      if (avahi_string_list_get_pair(item, &key, &value, &size) != 0)
-        continue;
-      record.txt.emplace_back(key, value != nullptr ? std::string(value, size) : "");
-      avahi_free(key);
-      avahi_free(value);
-    }
+    const DnssdRecord record = resolved_record(type, name, host, *address, txt);
     if (!is_scanner_record(record))
       return;
     Sighting sighting = sighting_from_dnssd(record);
@@ -200,7 +188,7 @@ struct WsdWatch::State {
   std::unique_ptr<ProbeSocket> probe;
   MetadataFetcher fetcher;
   AppSequenceBook sequences;
-  BoundedTable<WatchClock::time_point> fetched;                        // by endpoint
+  BoundedTable<WatchClock::time_point> fetched;                        // by fetch_key
   std::map<std::size_t, std::pair<std::string, std::string>> pending;  // key: endpoint, address
   // Probes sent to one address to confirm that what spoke from it holds
   // it, by MessageID: the address and when the confirmation is given up.
@@ -208,6 +196,12 @@ struct WsdWatch::State {
   std::size_t next_key = 0;
   std::set<std::pair<int, in_addr_t>> interfaces;
   std::string buffer = std::string(kMaxDatagramBytes + 1, '\0');
+
+  // A device at one address: the same endpoint at another (it moved) is
+  // asked again.
+  static std::string fetch_key(const ProbeMatch& device, in_addr sender) {
+    return device.endpoint + " " + std::to_string(sender.s_addr);
+  }
 
   // Joins the group on every interface not joined yet; true when one was
   // new.
@@ -243,7 +237,8 @@ struct WsdWatch::State {
     std::erase_if(confirming, [&](const auto& entry) { return entry.second.second < now; });
     if (!probe || confirming.size() >= kMaxConfirming)
       return;
-    if (const auto* last = fetched.find(device.endpoint); last && now - *last < kFetchQuiet)
+    if (const auto* last = fetched.find(fetch_key(device, sender));
+        last && now - *last < kFetchQuiet)
       return;
     const std::string id = new_message_id();
     confirming[id] = {sender.s_addr, now + kConfirmTimeout};
@@ -269,13 +264,14 @@ struct WsdWatch::State {
     if (pending.size() >= kMaxFetches)
       return;
     const WatchClock::time_point now = WatchClock::now();
-    if (const auto* last = fetched.find(device.endpoint); last && now - *last < kFetchQuiet)
+    const std::string key = fetch_key(device, sender);
+    if (const auto* last = fetched.find(key); last && now - *last < kFetchQuiet)
       return;
     for (const std::string& xaddr : device.xaddrs) {
       const auto url = metadata_url(xaddr, sender);
       if (!url)
         continue;
-      fetched[device.endpoint] = now;
+      fetched[key] = now;
       char dotted[INET_ADDRSTRLEN];
       inet_ntop(AF_INET, &sender, dotted, sizeof dotted);
       pending[next_key] = {device.endpoint, dotted};

@@ -137,12 +137,20 @@ Status convert(const std::string& input, std::string& output, Direction directio
 
 }  // namespace
 
-Status scramble_model_file(const std::string& input, std::string& output) {
-  return convert(input, output, Direction::kScramble);
+Result<std::string> scramble_model_file(const std::string& input) {
+  std::string output;
+  Status status = convert(input, output, Direction::kScramble);
+  if (!status.ok())
+    return status;
+  return output;
 }
 
-Status unscramble_model_file(const std::string& input, std::string& output) {
-  return convert(input, output, Direction::kUnscramble);
+Result<std::string> unscramble_model_file(const std::string& input) {
+  std::string output;
+  Status status = convert(input, output, Direction::kUnscramble);
+  if (!status.ok())
+    return status;
+  return output;
 }
 
 }  // namespace kxsane

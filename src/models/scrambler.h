@@ -8,14 +8,14 @@
 
 namespace kxsane {
 
-// Writes `input` (a whole model description file) to `output` with every
+// `input` (a whole model description file) with every
 // model line of its "[Support Model]" section scrambled. Comments, blank
 // lines, section headers and everything outside the section stay as they
 // are; lines already scrambled stay as they are. Fails, naming the line, on a
 // byte that cannot be encoded.
-Status scramble_model_file(const std::string& input, std::string& output);
+Result<std::string> scramble_model_file(const std::string& input);
 
 // The reverse: every scrambled line of the section written as plain text.
-Status unscramble_model_file(const std::string& input, std::string& output);
+Result<std::string> unscramble_model_file(const std::string& input);
 
 }  // namespace kxsane

@@ -49,7 +49,7 @@ constexpr char kWatchScript[] =
     "print(s.recv(4096).decode(),flush=True)' /run/kxnotify > \"$WORK/ready\" &\n"
     "while [ ! -S /run/kxnotify ]; do sleep 0.01; done\n"
     "NOTIFY_SOCKET=/run/kxnotify \"$KX\" --watch --add --follow --allow 10.77.1.0/24 "
-    "--max-new 4 --state \"$WORK/state\" > \"$WORK/log\" 2>&1 & kx=$!\n"
+    "--max-new 6 --state \"$WORK/state\" > \"$WORK/log\" 2>&1 & kx=$!\n"
     "while [ ! -e \"$WORK/stop\" ]; do\n"
     "  cp \"$CFG/kxsanenetdevice4.cfg\" \"$WORK/r.tmp\" 2>/dev/null && mv \"$WORK/r.tmp\" "
     "\"$WORK/registry\"; sleep 0.02\n"
@@ -61,8 +61,12 @@ class WatchOnLan : public lan::LanSuite {
   static void SetUpTestSuite() {
     const std::string work = std::string(KXSANE_E2E_WORK_ROOT) + "/watch-lan";
     start_lan(work, [&work](const Lan& lan) {
-      const std::string error = lan::start_wsd_devices(lan, KXSANE_WSD_RESPONDER, work,
-                                                       "10.77.1.60|scanner|Kestrel|KX-100|Desk\n");
+      const std::string error =
+          lan::start_wsd_devices(lan, KXSANE_WSD_RESPONDER, work,
+                                 "10.77.1.60|scanner|Kestrel|KX-100|Desk\n"
+                                 "10.77.1.61|late|Kestrel|KX-200|Hello\n"
+                                 "10.77.1.62|mover=10.77.1.63|Kestrel|KX-200|Roamer\n",
+                                 {"10.77.1.63"});
       return error.empty() ? lan.announce({kPresent}) : error;
     });
   }
@@ -96,8 +100,13 @@ TEST_F(WatchOnLan, RegistersAndFollowsScannersAsTheyComeMoveAndGo) {
        "DEVICE=Present , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.77.1.20 \n", false, nullptr},
       {"present at start over WS-Discovery", [] { return ""; },
        "DEVICE=Desk , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.77.1.60 \n", false, nullptr},
+      {"another present at start over WS-Discovery", [] { return ""; },
+       "DEVICE=Roamer , \"KX-200\" , 0x4ab:0x124 , IP-ADDRESS=10.77.1.62 \n", false, nullptr},
       {"a new scanner", [&] { return lan.announce({scanner("kxw1", "10.77.1.21", "Newcomer")}); },
        "DEVICE=Newcomer , \"KX-200\" , 0x4ab:0x124 , IP-ADDRESS=10.77.1.21 \n", false, nullptr},
+      {"a WS-Discovery Hello",
+       [&] { return lan.scanner_shell("pkill -USR1 -x wsd_responder").status == 0 ? "" : "no"; },
+       "DEVICE=Hello , \"KX-200\" , 0x4ab:0x124 , IP-ADDRESS=10.77.1.61 \n", false, nullptr},
       {"outside --allow", [&] { return lan.announce({scanner("kxw2", "10.77.2.22", "Far")}); },
        "DEVICE=Far ", true, "refused 10.77.2.22: "},
       {"one that leaves", [&] { return withdraw(lan, "kxw1"); },
@@ -111,6 +120,10 @@ TEST_F(WatchOnLan, RegistersAndFollowsScannersAsTheyComeMoveAndGo) {
        },
        "DEVICE=Present , \"KX-100\" , 0x4ab:0x123 , IP-ADDRESS=10.77.1.30 \n", false,
        "moved Present from 10.77.1.20 to 10.77.1.30"},
+      {"a move over WS-Discovery",
+       [&] { return lan.scanner_shell("pkill -USR2 -x wsd_responder").status == 0 ? "" : "no"; },
+       "DEVICE=Roamer , \"KX-200\" , 0x4ab:0x124 , IP-ADDRESS=10.77.1.63 \n", false,
+       "moved Roamer from 10.77.1.62 to 10.77.1.63"},
       {"after Avahi restarted on the admin side",
        [&] {
          lan.admin_shell(
@@ -129,7 +142,7 @@ TEST_F(WatchOnLan, RegistersAndFollowsScannersAsTheyComeMoveAndGo) {
                               scanner("kxf2", "10.77.1.42", "F2"),
                               scanner("kxf3", "10.77.1.43", "F3")});
        },
-       nullptr, false, "new registrations stop for this hour: 4 made (--max-new)"},
+       nullptr, false, "new registrations stop for this hour: 6 made (--max-new)"},
   };
   for (const auto& step : kSteps) {
     SCOPED_TRACE(step.what);
@@ -148,9 +161,10 @@ TEST_F(WatchOnLan, RegistersAndFollowsScannersAsTheyComeMoveAndGo) {
     std::printf("%s: %.0f ms\n", step.what,
                 std::chrono::duration<double, std::milli>(Clock::now() - started).count());
   }
-  // Exactly the cap: Present, Desk, Newcomer and Afterwards, none of the flood.
+  // Exactly the cap: Present, Desk, Roamer, Newcomer, Hello and Afterwards,
+  // none of the flood.
   const std::string registry = read_file(work + "/registry");
-  EXPECT_EQ(std::count(registry.begin(), registry.end(), '\n'), 4) << registry;
+  EXPECT_EQ(std::count(registry.begin(), registry.end(), '\n'), 6) << registry;
 
   std::ofstream(work + "/stop").put('\n');
   const e2e::RunResult result = watcher.get();

@@ -30,6 +30,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -48,7 +49,12 @@ constexpr int kHttpPort = 5357;
 struct Device {
   std::string address, kind, make, model, friendly;
   int socket = -1;
+  // A "late" device keeps quiet until SIGUSR1, then says Hello.
+  bool awake = true;
 };
+
+volatile sig_atomic_t g_wake = 0;
+volatile sig_atomic_t g_move = 0;
 
 [[noreturn]] void fail(const std::string& what) {
   std::cerr << "wsd_responder: " << what << ": " << std::strerror(errno) << "\n";
@@ -130,6 +136,23 @@ std::string probe_matches(const Device& device, std::size_t index, const std::st
   return text;
 }
 
+// The Hello a late device multicasts when it wakes, as a device joining the
+// network says it.
+std::string hello(const Device& device, std::size_t index, int number) {
+  const std::string endpoint = "urn:uuid:00000000-0000-4000-8000-" + std::to_string(100000 + index);
+  return std::string(kEnvelopeStart) +
+         "<s:Header><a:Action>http://schemas.xmlsoap.org/ws/2005/04/discovery/Hello</a:Action>"
+         "<d:AppSequence InstanceId=\"1\" MessageNumber=\"" +
+         std::to_string(number) +
+         "\"/></s:Header><s:Body><d:Hello>"
+         "<a:EndpointReference><a:Address>" +
+         endpoint +
+         "</a:Address></a:EndpointReference><d:Types>sc:ScanDeviceType</d:Types>"
+         "<d:XAddrs>http://" +
+         device.address + ":" + std::to_string(kHttpPort) + "/" + endpoint.substr(9) +
+         "</d:XAddrs></d:Hello></s:Body></s:Envelope>";
+}
+
 std::string metadata(const Device& device) {
   std::string body = std::string(kEnvelopeStart) +
                      "<s:Body><m:Metadata><m:MetadataSection><p:ThisModel><p:Manufacturer>" +
@@ -171,7 +194,9 @@ void answer_probe(int listener, std::vector<Device>& devices, std::set<std::stri
   if (id.empty() || !seen.insert(id).second)
     return;
   for (std::size_t i = 0; i < devices.size(); ++i) {
-    if (only ? only != &devices[i] || only->kind == "forged" : devices[i].kind == "routed")
+    const bool skipped =
+        only ? only != &devices[i] || only->kind == "forged" : devices[i].kind == "routed";
+    if (skipped || !devices[i].awake)
       continue;
     const std::string text = probe_matches(devices[i], i, id);
     sendto(devices[i].socket, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&from),
@@ -234,6 +259,7 @@ int main(int argc, char** argv) {
     std::getline(fields, device.friendly);
     // Where a Probe sent to the device alone arrives.
     device.socket = bound_socket(SOCK_DGRAM, ipv4(device.address, 3702));
+    device.awake = device.kind != "late";
     devices.push_back(device);
   }
   std::ofstream log(argv[3], std::ios::app);
@@ -254,9 +280,42 @@ int main(int argc, char** argv) {
   if (devices_process > 0)
     return 0;
 
+  struct sigaction wake {};
+  wake.sa_handler = [](int) { g_wake = 1; };
+  sigaction(SIGUSR1, &wake, nullptr);
+  struct sigaction move {};
+  move.sa_handler = [](int) { g_move = 1; };
+  sigaction(SIGUSR2, &move, nullptr);
   std::set<std::string> seen;
   std::vector<int> held;
   for (;;) {
+    // SIGUSR1 wakes the late devices; SIGUSR2 moves each device of kind
+    // "mover=ADDRESS" there. Either way the device says Hello.
+    const bool wake_now = g_wake != 0;
+    const bool move_now = g_move != 0;
+    g_wake = 0;
+    g_move = 0;
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+      Device& device = devices[i];
+      int number = 1;
+      if (wake_now && !device.awake) {
+        device.awake = true;
+      } else if (move_now && device.kind.rfind("mover=", 0) == 0) {
+        close(device.socket);
+        device.address = device.kind.substr(6);
+        device.kind = "scanner";
+        device.socket = bound_socket(SOCK_DGRAM, ipv4(device.address, 3702));
+        number = 2;
+      } else {
+        continue;
+      }
+      const in_addr from = ipv4(device.address, 0).sin_addr;
+      setsockopt(device.socket, IPPROTO_IP, IP_MULTICAST_IF, &from, sizeof from);
+      const std::string text = hello(device, i, number);
+      const sockaddr_in group = ipv4("239.255.255.250", 3702);
+      sendto(device.socket, text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&group),
+             sizeof group);
+    }
     std::vector<pollfd> waiting = {{probes, POLLIN, 0}, {gets, POLLIN, 0}};
     for (const Device& device : devices) waiting.push_back({device.socket, POLLIN, 0});
     if (poll(waiting.data(), waiting.size(), -1) < 0)

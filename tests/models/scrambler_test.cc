@@ -28,10 +28,9 @@ constexpr char kPlain[] =
     "0x9,9,9,\"After\"\n";
 
 std::string scrambled(const std::string& plain) {
-  std::string out;
-  const Status status = scramble_model_file(plain, out);
-  EXPECT_TRUE(status.ok()) << status.message();
-  return out;
+  const Result<std::string> out = scramble_model_file(plain);
+  EXPECT_TRUE(out.ok()) << out.status().message();
+  return out.ok() ? *out : "";
 }
 
 std::string details_of(const TestDir& dir, const std::string& name, const std::string& content) {
@@ -65,32 +64,29 @@ TEST(Scrambler, ScrambledFileReadsLikeThePlainOneAndTurnsBack) {
   EXPECT_EQ(details_of(dir, "scrambled.ini", once), plain_details);
   EXPECT_EQ(scrambled(once), once);  // scrambled lines stay as they are
 
-  std::string back;
-  ASSERT_TRUE(unscramble_model_file(once, back).ok());
-  EXPECT_EQ(back, kPlain);
+  EXPECT_EQ(unscramble_model_file(once).value(), kPlain);
 }
 
 TEST(Scrambler, RefusesWhatTheReaderCouldNotReadBack) {
-  std::string out;
   Status status =
-      scramble_model_file("[Support Model]\n# caf\xc3\xa9 is fine here\n0x1,\xc3\xa9\n", out);
+      scramble_model_file("[Support Model]\n# caf\xc3\xa9 is fine here\n0x1,\xc3\xa9\n").status();
   EXPECT_EQ(status.message(),
             "line 3, column 5: byte 0xC3 cannot be scrambled: only bytes 0x01 to 0x7F can");
-  status = scramble_model_file(std::string("[Support Model]\n0x1\0\n", 21), out);
+  status = scramble_model_file(std::string("[Support Model]\n0x1\0\n", 21)).status();
   EXPECT_NE(status.message().find("line 2, column 4: byte 0x00"), std::string::npos);
-  status = scramble_model_file("[Support Model]\n" + std::string(1023, 'x'), out);
+  status = scramble_model_file("[Support Model]\n" + std::string(1023, 'x')).status();
   EXPECT_NE(status.message().find("too long"), std::string::npos);
-  EXPECT_TRUE(scramble_model_file("[Support Model]\n" + std::string(1022, 'x'), out).ok());
-  status = scramble_model_file("[Support Model]\n" + std::string(1100, '#') + "\n", out);
+  EXPECT_TRUE(scramble_model_file("[Support Model]\n" + std::string(1022, 'x')).ok());
+  status = scramble_model_file("[Support Model]\n" + std::string(1100, '#') + "\n").status();
   EXPECT_NE(status.message().find("1023-character pieces"), std::string::npos);
 
-  status = unscramble_model_file("[Support Model]\n0x1\n@ \x80!\n", out);
+  status = unscramble_model_file("[Support Model]\n0x1\n@ \x80!\n").status();
   EXPECT_EQ(status.message(), "line 3, column 3: byte 0x80 cannot be part of a scrambled line");
-  status = unscramble_model_file("[Support Model]\n" + *scramble_line("@0x1") + "\n", out);
+  status = unscramble_model_file("[Support Model]\n" + *scramble_line("@0x1") + "\n").status();
   EXPECT_NE(status.message().find("begins with \"@\""), std::string::npos);
   // Outside the section nothing is converted, so nothing is refused.
-  EXPECT_TRUE(unscramble_model_file("@\xff\n[Support Model]\n[x]\n@\xff\n", out).ok());
-  EXPECT_EQ(out, "@\xff\n[Support Model]\n[x]\n@\xff\n");
+  EXPECT_EQ(unscramble_model_file("@\xff\n[Support Model]\n[x]\n@\xff\n").value(),
+            "@\xff\n[Support Model]\n[x]\n@\xff\n");
 }
 
 // Runs the authoring tool through the shell; returns its exit status.
