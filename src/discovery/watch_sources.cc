@@ -47,12 +47,17 @@ class DnssdWatch {
 
   [[noreturn]] void run() {
     poll_ = avahi_simple_poll_new();
+    if (poll_ == nullptr) {
+      // Out of memory at the start: the watcher goes on without DNS-SD.
+      ready_();
+      for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    }
     connect();
     for (;;) {
-      if (poll_ == nullptr || avahi_simple_poll_iterate(poll_, -1) != 0) {
+      if (avahi_simple_poll_iterate(poll_, -1) != 0) {
         // Nothing to wait on: try again later rather than spin.
         std::this_thread::sleep_for(std::chrono::seconds(1));
-        if (client_ == nullptr && poll_ != nullptr)
+        if (client_ == nullptr)
           connect();
       }
     }
