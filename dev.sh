@@ -2,8 +2,10 @@
 # One entry point for building, running and testing on a Debian machine. Each
 # command installs the Debian packages it needs and says which; what it builds
 # and runs is shown step by step on standard error.
-#   ./dev.sh demo              build kxsaneconfig4 and play a short session with the
-#                              example model file in a private mount namespace
+#   ./dev.sh demo              build kxsaneconfig4 and kxsanefind4 and play a short
+#                              session with the example model file in a private
+#                              mount namespace, with a search on a private LAN of
+#                              made-up scanners (as root)
 #   ./dev.sh run [OPTION...]   build kxsaneconfig4 and run it with the options
 #   ./dev.sh test              build the default preset (warnings as errors) and run
 #                              its tests side by side
@@ -23,10 +25,13 @@ cd "$(dirname "$0")"
 
 packages=(g++ cmake make libgtest-dev util-linux mount bash sed coreutils libavahi-client-dev nlohmann-json3-dev
   libpugixml-dev libcurl4-openssl-dev libsnmp-dev libsystemd-dev)
+# The private LAN of network namespaces that the discovery tests and the demo
+# build.
+lan_packages=(avahi-daemon avahi-utils dbus-daemon iproute2)
 # What only the tests need: ACLs, system-call traces, the Ansible collection's
-# playbooks and unit tests, and the private LAN of the discovery tests.
+# playbooks and unit tests, and the LAN.
 test_packages=(acl strace ansible-core git python3-pytest python3-pytest-xdist python3-pytest-forked
-  avahi-daemon avahi-utils dbus-daemon iproute2)
+  "${lan_packages[@]}")
 deb_packages=(build-essential debhelper dpkg-dev lintian)
 rpm_packages=(rpm rpmlint)
 config_dir=/etc/opt/kestrel/scanner/kxscan4
@@ -142,10 +147,15 @@ explain_missing_configuration() {
 
 case "${1:-}" in
   demo)
-    install_missing
-    build default kxsaneconfig4
+    # Without the LAN's packages the demo still plays the rest, and says why.
+    install_missing "${lan_packages[@]}" || {
+      echo "dev.sh: could not install ${lan_packages[*]}; the demo leaves out its search" >&2
+      install_missing
+    }
+    build default kxsaneconfig4 kxsanefind4 wsd_responder
     step "playing the demo"
-    exec examples/demo.sh build/default/kxsaneconfig4
+    exec examples/demo.sh build/default/kxsaneconfig4 build/default/kxsanefind4 \
+      build/default/tests/wsd_responder
     ;;
   run)
     shift
