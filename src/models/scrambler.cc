@@ -135,22 +135,22 @@ Status convert(const std::string& input, std::string& output, Direction directio
   return Status::Ok();
 }
 
-}  // namespace
-
-Result<std::string> scramble_model_file(const std::string& input) {
+Result<std::string> converted(const std::string& input, Direction direction) {
   std::string output;
-  Status status = convert(input, output, Direction::kScramble);
+  Status status = convert(input, output, direction);
   if (!status.ok())
     return status;
   return output;
 }
 
+}  // namespace
+
+Result<std::string> scramble_model_file(const std::string& input) {
+  return converted(input, Direction::kScramble);
+}
+
 Result<std::string> unscramble_model_file(const std::string& input) {
-  std::string output;
-  Status status = convert(input, output, Direction::kUnscramble);
-  if (!status.ok())
-    return status;
-  return output;
+  return converted(input, Direction::kUnscramble);
 }
 
 }  // namespace kxsane
