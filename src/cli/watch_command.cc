@@ -13,6 +13,7 @@
 
 #include "common/paths.h"
 #include "common/signal_cleanup.h"
+#include "discovery/dnssd.h"
 #include "discovery/watch_sources.h"
 
 namespace kxsane {
@@ -79,6 +80,8 @@ int run_watch(const WatchOptions& options, const std::string& state_dir) {
   sigaddset(&ending, SIGINT);
   pthread_sigmask(SIG_BLOCK, &ending, nullptr);
 
+  // Before any thread starts: it changes the environment.
+  use_standard_system_bus();
   const Paths paths;
   ModelTable models(paths.models_dir, paths.main_model_file);
   if (const Status loaded = models.load(); !loaded.ok()) {
