@@ -147,8 +147,6 @@ class DnssdWatch {
   std::map<Key, AvahiServiceResolver*> resolvers_;
 };
 
-constexpr const char* kMulticastGroup = "239.255.255.250";
-constexpr int kDiscoveryPort = 3702;
 // Interfaces are looked at again this often; a new address is probed from.
 constexpr std::chrono::seconds kInterfaceScan{2};
 // A device is asked for its metadata at most this often, and at most this
@@ -158,29 +156,6 @@ constexpr std::size_t kMaxFetches = 16;
 constexpr milliseconds kMetadataTimeout{1000};
 constexpr std::size_t kMaxConfirming = 64;
 constexpr milliseconds kConfirmTimeout{1000};
-
-struct IfaddrsFreer {
-  void operator()(ifaddrs* list) const { freeifaddrs(list); }
-};
-
-// The IPv4 interfaces with multicast: index and address.
-std::set<std::pair<int, in_addr_t>> multicast_interfaces() {
-  std::set<std::pair<int, in_addr_t>> found;
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0)
-    return found;
-  const std::unique_ptr<ifaddrs, IfaddrsFreer> owner(list);
-  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-    const unsigned wanted = IFF_UP | IFF_MULTICAST;
-    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET ||
-        (entry->ifa_flags & wanted) != wanted || (entry->ifa_flags & IFF_LOOPBACK) != 0)
-      continue;
-    const int index = static_cast<int>(if_nametoindex(entry->ifa_name));
-    if (index != 0)
-      found.emplace(index, reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr);
-  }
-  return found;
-}
 
 }  // namespace
 
@@ -212,13 +187,17 @@ struct WsdWatch::State {
   // new.
   bool join_new_interfaces() {
     bool changed = false;
-    for (const auto& interface : multicast_interfaces()) {
+    const Result<std::vector<MulticastInterface>> found = multicast_interfaces();
+    if (!found.ok())
+      return false;
+    for (const MulticastInterface& listed : *found) {
+      const std::pair<int, in_addr_t> interface { listed.index, listed.address.s_addr };
       if (interfaces.count(interface))
         continue;
       interfaces.insert(interface);
       changed = true;
       ip_mreqn join{};
-      inet_pton(AF_INET, kMulticastGroup, &join.imr_multiaddr);
+      inet_pton(AF_INET, kWsdMulticastGroup, &join.imr_multiaddr);
       join.imr_ifindex = interface.first;
       // Joined already on that interface under another address: no harm.
       setsockopt(group.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join);
@@ -316,8 +295,8 @@ Status WsdWatch::open() {
   setsockopt(s.group.get(), IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
   sockaddr_in bound{};
   bound.sin_family = AF_INET;
-  bound.sin_port = htons(kDiscoveryPort);
-  inet_pton(AF_INET, kMulticastGroup, &bound.sin_addr);
+  bound.sin_port = htons(kWsdPort);
+  inet_pton(AF_INET, kWsdMulticastGroup, &bound.sin_addr);
   if (bind(s.group.get(), reinterpret_cast<const sockaddr*>(&bound), sizeof bound) != 0)
     return errno_error("WS-Discovery: cannot listen on 239.255.255.250:3702");
   if (Status ready = s.fetcher.status(); !ready.ok())

@@ -15,14 +15,33 @@
 namespace kxsane {
 namespace {
 
-constexpr const char* kMulticastGroup = "239.255.255.250";
-constexpr int kDiscoveryPort = 3702;
-
 struct IfaddrsFreer {
   void operator()(ifaddrs* list) const { freeifaddrs(list); }
 };
 
 }  // namespace
+
+Result<std::vector<MulticastInterface>> multicast_interfaces() {
+  ifaddrs* found = nullptr;
+  if (getifaddrs(&found) != 0) {
+    return Status::Failed(std::string("WS-Discovery: cannot list the network interfaces: ") +
+                          std::strerror(errno));
+  }
+  const std::unique_ptr<ifaddrs, IfaddrsFreer> list(found);
+  std::vector<MulticastInterface> interfaces;
+  for (const ifaddrs* entry = found; entry; entry = entry->ifa_next) {
+    const unsigned wanted = IFF_UP | IFF_MULTICAST;
+    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET ||
+        (entry->ifa_flags & wanted) != wanted || (entry->ifa_flags & IFF_LOOPBACK)) {
+      continue;
+    }
+    const int index = static_cast<int>(if_nametoindex(entry->ifa_name));
+    if (index != 0)
+      interfaces.push_back(
+          {index, reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr});
+  }
+  return interfaces;
+}
 
 Status ProbeSocket::open() {
   socket_ = UniqueFd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
@@ -37,25 +56,15 @@ Status ProbeSocket::open() {
   const unsigned char ttl = 1;
   setsockopt(fd(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
 
-  ifaddrs* found = nullptr;
-  if (getifaddrs(&found) != 0) {
-    return Status::Failed(std::string("WS-Discovery: cannot list the network interfaces: ") +
-                          std::strerror(errno));
-  }
-  const std::unique_ptr<ifaddrs, IfaddrsFreer> list(found);
-  for (const ifaddrs* entry = found; entry; entry = entry->ifa_next) {
-    const unsigned wanted = IFF_UP | IFF_MULTICAST;
-    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET ||
-        (entry->ifa_flags & wanted) != wanted || (entry->ifa_flags & IFF_LOOPBACK)) {
-      continue;
-    }
-    const int index = static_cast<int>(if_nametoindex(entry->ifa_name));
-    const bool listed = std::any_of(interfaces_.begin(), interfaces_.end(),
-                                    [&](const Interface& known) { return known.index == index; });
-    if (index == 0 || listed)
-      continue;
-    interfaces_.push_back(
-        {index, reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr, new_message_id()});
+  const Result<std::vector<MulticastInterface>> found = multicast_interfaces();
+  if (!found.ok())
+    return found.status();
+  for (const MulticastInterface& interface : *found) {
+    const bool listed =
+        std::any_of(interfaces_.begin(), interfaces_.end(),
+                    [&](const Interface& known) { return known.index == interface.index; });
+    if (!listed)
+      interfaces_.push_back({interface.index, interface.address, new_message_id()});
   }
   if (interfaces_.empty()) {
     return Status::Failed("WS-Discovery: no network interface with IPv4 multicast is up");
@@ -67,8 +76,8 @@ Status ProbeSocket::open() {
 void ProbeSocket::send_probes() {
   sockaddr_in group{};
   group.sin_family = AF_INET;
-  group.sin_port = htons(kDiscoveryPort);
-  inet_pton(AF_INET, kMulticastGroup, &group.sin_addr);
+  group.sin_port = htons(kWsdPort);
+  inet_pton(AF_INET, kWsdMulticastGroup, &group.sin_addr);
   for (const Interface& interface : interfaces_) {
     ip_mreqn from{};
     from.imr_address = interface.address;
@@ -85,7 +94,7 @@ void ProbeSocket::send_probes() {
 void ProbeSocket::send_probe_to(in_addr device, const std::string& message_id) {
   sockaddr_in to{};
   to.sin_family = AF_INET;
-  to.sin_port = htons(kDiscoveryPort);
+  to.sin_port = htons(kWsdPort);
   to.sin_addr = device;
   const std::string text = probe_message(message_id);
   // As for the multicast probe: a lost one is sent again by the caller.

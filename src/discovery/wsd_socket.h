@@ -15,6 +15,21 @@
 
 namespace kxsane {
 
+// Where WS-Discovery devices listen and speak.
+inline constexpr const char* kWsdMulticastGroup = "239.255.255.250";
+inline constexpr int kWsdPort = 3702;
+
+// An IPv4 interface that is up, has multicast and is no loopback: its index
+// and one of its addresses.
+struct MulticastInterface {
+  int index;
+  in_addr address;
+};
+
+// Every such interface address, in the order the system lists them (an
+// interface with several addresses comes once per address).
+Result<std::vector<MulticastInterface>> multicast_interfaces();
+
 // Largest datagram read; a larger one is dropped unread.
 inline constexpr std::size_t kMaxDatagramBytes = std::size_t{32} * 1024;
 
